@@ -1,0 +1,26 @@
+#include "ExamineCommand.h"
+
+#include <ostream>
+
+#include "AbstractGame.h"
+
+std::vector<std::string> ExamineCommand::getRecognizedCommands() { return {"examine", "look"}; }
+
+int ExamineCommand::execute(Command command)
+{
+    AbstractGame& game = *AbstractGame::instance;
+    const std::string& name = command.argsString();
+    const Item* item = game.getCurrentRoom()->getItem(name);
+    if (item == nullptr) {
+        item = game.getInventoryItem(name);
+    }
+    if (item == nullptr) {
+        // Nothing by that name (or no name at all): look around instead.
+        game.printCurrentRoom(true);
+    } else if (item->getType() == ItemType::READABLE) {
+        game.output() << "It reads: \n\n" << item->detailsText() << '\n';
+    } else {
+        game.say(item->detailsText());
+    }
+    return 0;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class ItemType { READABLE = 1, OBJECT = 2 };
+
+// A thing of the game world. It lies in a room or is carried; rooms and the
+// inventory refer to it by pointer, and it is never copied.
+class Item {
+public:
+    Item(ItemType type, bool canInventory, bool canDrop, std::string name,
+         std::vector<std::string> keywords, std::string originalDescription, std::string details);
+    Item(const Item&) = delete;
+    Item& operator=(const Item&) = delete;
+    virtual ~Item() = default;
+
+    std::string getName() const { return name; }
+    std::string getOriginalDescription() const { return originalDescription; }
+    std::vector<std::string> getKeywords() const { return keywords; }
+    ItemType getType() const { return type; }
+    // The details, shown when the item is examined.
+    std::string examine() const { return details; }
+    bool canInventory() const { return inventoryAllowed; }
+    bool canDrop() const { return dropAllowed; }
+    void setDropped(bool value) { dropped = value; }
+    bool wasDropped() const { return dropped; }
+
+    // True if text equals one of the keywords byte for byte.
+    bool keywordMatch(std::string_view text) const;
+
+    void setNewItemName(std::string newName) { name = std::move(newName); }
+    void setNewItemDetails(std::string newDetails) { details = std::move(newDetails); }
+    // Appends to the details in place, so that growing texts stay linear.
+    void appendItemDetails(std::string_view more) { details.append(more); }
+
+    // Borrowing accessors for the engine's own printing.
+    const std::string& nameText() const { return name; }
+    const std::string& detailsText() const { return details; }
+    const std::string& originalDescriptionText() const { return originalDescription; }
+
+private:
+    std::vector<std::string> keywords;
+    std::string name;
+    std::string originalDescription;
+    std::string details;
+    ItemType type;
+    bool inventoryAllowed;
+    bool dropAllowed;
+    bool dropped = false;
+};

@@ -1,0 +1,148 @@
+#include "Parser.h"
+
+#include <istream>
+#include <ostream>
+#include <utility>
+
+#include "AbstractCommand.h"
+#include "AbstractGame.h"
+#include "Command.h"
+
+namespace {
+
+bool isFiller(std::string_view word)
+{
+    return word == "at" || word == "the" || word == "a" || word == "an";
+}
+
+// Walks the words of a line without copying them.
+class WordScanner {
+public:
+    explicit WordScanner(std::string_view line) : line(line) {}
+
+    // Moves to the next word; false when the line has no more words.
+    bool next()
+    {
+        std::size_t pos = start + length;
+        while (pos < line.size() && isWordSpace(line[pos])) {
+            ++pos;
+        }
+        start = pos;
+        while (pos < line.size() && !isWordSpace(line[pos])) {
+            ++pos;
+        }
+        length = pos - start;
+        return length > 0;
+    }
+    std::string_view word() const { return line.substr(start, length); }
+    std::size_t position() const { return start; }
+
+private:
+    std::string_view line;
+    std::size_t start = 0;
+    std::size_t length = 0;
+};
+
+} // namespace
+
+Parser::Parser(AbstractGame* game) : game(game) {}
+
+void Parser::run()
+{
+    std::string line;
+    while (true) {
+        game->output() << "> ";
+        if (!game->readLine(line) || line.empty() || line == "quit" || line == "exit") {
+            return;
+        }
+        if (!handleInput(std::move(line))) {
+            game->say("I dont understand the command.");
+        }
+        if (game->hasQuit()) {
+            game->output().flush();
+            return;
+        }
+    }
+}
+
+void Parser::tokenize(const std::string& line, std::vector<std::string>& words)
+{
+    splitWords(line, words);
+}
+
+std::string Parser::cleanseLine(std::string line)
+{
+    std::string result;
+    WordScanner scanner(line);
+    while (scanner.next()) {
+        if (!isFiller(scanner.word())) {
+            result += ' ';
+            result += scanner.word();
+        }
+    }
+    return result;
+}
+
+const std::vector<std::string>& Parser::wordsOf(std::size_t index, AbstractCommand* handler)
+{
+    while (knownWords.size() <= index) {
+        knownWords.emplace_back();
+    }
+    if (knownWords[index].empty()) {
+        knownWords[index] = handler->getRecognizedCommands();
+    }
+    return knownWords[index];
+}
+
+bool Parser::handleInput(std::string line)
+{
+    const std::vector<AbstractCommand*> handlers = game->getCommandExecutors();
+
+    // The earliest line word that some handler recognises decides; handlers
+    // are tried in registration order, each handler's words in list order.
+    AbstractCommand* handler = nullptr;
+    std::string_view commandWord;
+    std::size_t rawStart = 0;        // where the command word starts in the line
+    std::size_t cleansedStart = 0;   // where it starts in the cleansed line
+    WordScanner scanner(line);
+    while (handler == nullptr && scanner.next()) {
+        const std::string_view word = scanner.word();
+        for (std::size_t i = 0; i < handlers.size() && handler == nullptr; ++i) {
+            for (const std::string& known : wordsOf(i, handlers[i])) {
+                if (known == word) {
+                    handler = handlers[i];
+                    commandWord = word;
+                    rawStart = scanner.position();
+                    break;
+                }
+            }
+        }
+        if (handler == nullptr && !isFiller(word)) {
+            cleansedStart += 1 + word.size();
+        }
+    }
+    if (handler == nullptr) {
+        return false;
+    }
+
+    // The argument text is what follows the command word: in the cleansed
+    // line the blank after it is skipped, in the raw line the one character
+    // after it, and everything else is kept as typed.
+    std::string word(commandWord);
+    std::string args;
+    if (handler->cleanse) {
+        const std::string cleansed = cleanseLine(line);
+        const std::size_t from = cleansedStart + word.size() + 2;
+        if (cleansed.size() > from) {
+            args = cleansed.substr(from);
+        }
+    } else {
+        const std::size_t from = rawStart + word.size() + 1;
+        if (line.size() > from) {
+            args = line.substr(from);
+        }
+    }
+    game->output() << '\n';
+    game->processCommand(Command(std::move(word), std::move(args)));
+    return true;
+}

@@ -1,0 +1,89 @@
+#include "Room.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "Item.h"
+
+Room::Room(std::string name, std::string description)
+    : name(std::move(name)), description(std::move(description))
+{
+}
+
+void Room::addExit(Direction direction, Room* room) { exits[direction] = room; }
+
+void Room::setExits(Room* north, Room* east, Room* south, Room* west)
+{
+    const std::array<std::pair<Direction, Room*>, 4> given{{{Direction::NORTH, north},
+                                                            {Direction::EAST, east},
+                                                            {Direction::SOUTH, south},
+                                                            {Direction::WEST, west}}};
+    for (const auto& [direction, room] : given) {
+        if (room != nullptr) {
+            exits[direction] = room;
+        }
+    }
+}
+
+Room* Room::nextRoom(Direction direction) const
+{
+    const auto found = exits.find(direction);
+    return found == exits.end() ? nullptr : found->second;
+}
+
+void Room::addItem(Item* item) { items.push_back(item); }
+
+void Room::removeItem(Item* item)
+{
+    const auto found = std::find(items.begin(), items.end(), item);
+    if (found != items.end()) {
+        items.erase(found);
+    }
+}
+
+Item* Room::getItem(std::string_view keyword) const
+{
+    const auto found = std::find_if(items.begin(), items.end(),
+                                    [keyword](const Item* item) { return item->keywordMatch(keyword); });
+    return found == items.end() ? nullptr : *found;
+}
+
+std::string Room::longDescription(bool force)
+{
+    std::string text;
+    if (!description.empty() && (!visited || force)) {
+        visited = true;
+        text = description;
+        for (const Item* item : items) {
+            text += '\n';
+            if (item->wasDropped()) {
+                text += "A ";
+                text += item->nameText();
+                text += " is lying on the ground";
+            } else {
+                text += item->originalDescriptionText();
+            }
+        }
+        return text;
+    }
+    for (const Item* item : items) {
+        text += '\n';
+        text += item->nameText();
+    }
+    return text.empty() ? text : "\nThe room contains:" + text;
+}
+
+std::string Room::exitstring() const
+{
+    static constexpr std::array<const char*, 8> spelled{
+        "north", "south", "east", "west", "northwest", "northeast", "southeast", "southwest"};
+    std::string text = "Exits:";
+    for (const auto& [direction, room] : exits) {
+        if (room != nullptr) {
+            text += ' ';
+            text += spelled.at(static_cast<std::size_t>(direction));
+        }
+    }
+    return text;
+}

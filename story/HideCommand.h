@@ -1,0 +1,10 @@
+#pragma once
+
+#include "AbstractCommand.h"
+
+// Hides torn-out pages in the library: appends their records to the page file.
+class HideCommand : public AbstractCommand {
+public:
+    std::vector<std::string> getRecognizedCommands() override;
+    int execute(Command command) override;
+};
