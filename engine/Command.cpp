@@ -23,16 +23,44 @@ void splitWords(const std::string& text, std::vector<std::string>& words)
 Command::Command(std::string commandWord, std::string argsString)
     : word(std::move(commandWord)), text(std::move(argsString))
 {
-    splitWords(text, words);
+}
+
+const std::vector<std::string>& Command::args() const
+{
+    if (!split) {
+        splitWords(text, words);
+        split = true;
+    }
+    return words;
 }
 
 std::string Command::getCommandWord() const { return word; }
 
 std::string Command::getArgsstring() const { return text; }
 
-std::vector<std::string> Command::getArgs() const { return words; }
+std::vector<std::string> Command::getArgs() const { return args(); }
 
 std::string Command::getArg(unsigned int index) const
 {
-    return index < words.size() ? words[index] : std::string();
+    if (split) {
+        return index < words.size() ? words[index] : std::string();
+    }
+    // Walks only as far as the word asked for.
+    const std::size_t size = text.size();
+    std::size_t pos = 0;
+    for (unsigned int seen = 0;; ++seen) {
+        while (pos < size && isWordSpace(text[pos])) {
+            ++pos;
+        }
+        if (pos == size) {
+            return {};
+        }
+        const std::size_t start = pos;
+        while (pos < size && !isWordSpace(text[pos])) {
+            ++pos;
+        }
+        if (seen == index) {
+            return text.substr(start, pos - start);
+        }
+    }
 }

@@ -5,7 +5,9 @@
 
 // One parsed player command: the word that selected the handler, the text
 // that followed it exactly as the parser cut it, and that text split into
-// white-space separated words.
+// white-space separated words. The words are split off the text when first
+// asked for: most handlers read a word or two, and a line of millions of
+// words should not cost millions of strings for them.
 class Command {
 public:
     Command(std::string commandWord, std::string argsString);
@@ -19,12 +21,13 @@ public:
     // Borrowing accessors for handlers that only look at the text.
     const std::string& commandWord() const { return word; }
     const std::string& argsString() const { return text; }
-    const std::vector<std::string>& args() const { return words; }
+    const std::vector<std::string>& args() const;
 
 private:
     std::string word;
-    std::vector<std::string> words;
+    mutable std::vector<std::string> words;
     std::string text;
+    mutable bool split = false;
 };
 
 // Appends the white-space separated words of text to words, splitting as

@@ -8,7 +8,7 @@ int HelpCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
     // Any word after "help" asks for the detailed list.
-    if (command.args().empty()) {
+    if (command.getArg(0).empty()) {
         game.say("<help more> for more detailed help");
         game.printHelp(true);
     } else {
