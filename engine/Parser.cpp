@@ -55,7 +55,7 @@ void Parser::run()
         if (!game->readLine(line) || line.empty() || line == "quit" || line == "exit") {
             return;
         }
-        if (!handleInput(std::move(line))) {
+        if (!handleInput(line)) {
             game->say("I dont understand the command.");
         }
         if (game->hasQuit()) {
@@ -70,7 +70,7 @@ void Parser::tokenize(const std::string& line, std::vector<std::string>& words)
     splitWords(line, words);
 }
 
-std::string Parser::cleanseLine(std::string line)
+std::string Parser::cleanseLine(const std::string& line)
 {
     std::string result;
     WordScanner scanner(line);
@@ -94,7 +94,7 @@ const std::vector<std::string>& Parser::wordsOf(std::size_t index, AbstractComma
     return knownWords[index];
 }
 
-bool Parser::handleInput(std::string line)
+bool Parser::handleInput(const std::string& line)
 {
     const std::vector<AbstractCommand*> handlers = game->getCommandExecutors();
 

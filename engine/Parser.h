@@ -24,9 +24,9 @@ public:
     // Appends the white-space separated words of line to words.
     static void tokenize(const std::string& line, std::vector<std::string>& words);
     // The line without the filler words: each remaining word after one blank.
-    static std::string cleanseLine(std::string line);
+    static std::string cleanseLine(const std::string& line);
     // Dispatches the line to its handler; false if no handler knows any word.
-    bool handleInput(std::string line);
+    bool handleInput(const std::string& line);
 
 private:
     // The recognised words of handler number index. Handlers are never
