@@ -1,7 +1,65 @@
 #include "SearchCommand.h"
 
+#include <ostream>
+#include <string_view>
+
+#include "AbstractGame.h"
+#include "Example.h"
+#include "HideCommand.h"
+#include "PageFile.h"
+
 bool debugmodeon = true;
+
+namespace {
+
+const char* const nothingFound = "There is nothing to find.";
+
+// The lookout, its answer and an empty line.
+void lookOutForSearch(AbstractGame& game)
+{
+    lookOut(game);
+    game.say("Nobody there");
+    game.say("");
+}
+
+} // namespace
 
 std::vector<std::string> SearchCommand::getRecognizedCommands() { return {"search"}; }
 
-int SearchCommand::execute(Command /*command*/) { return 0; }
+int SearchCommand::execute(Command command)
+{
+    AbstractGame& game = *AbstractGame::instance;
+    if (game.getCurrentRoom()->shortDescription() != "Old mysterious Library") {
+        game.say("This does not look like a place where someone would hide anything");
+        return 0;
+    }
+    std::ostream& out = game.output();
+    const PageFile file(Example::current().pageFilePath());
+    // Texts go to the player as they are read, never held whole.
+    const PageFile::TextPiece print = [&out](std::string_view piece) { out << piece; };
+
+    const std::string key = command.getArg(0);
+    if (key.empty()) {
+        game.say("Where do you want to search something?");
+        if (!debugmodeon) {
+            return 0;
+        }
+        lookOutForSearch(game);
+        file.listTexts(print, [&out] { out << "\n\n"; });
+        return 0;
+    }
+
+    lookOutForSearch(game);
+    switch (file.findText(key, print)) {
+    case PageFile::Lookup::Found:
+        out << "\n\n";
+        break;
+    case PageFile::Lookup::NotFound:
+        out << nothingFound << "\n\n";
+        break;
+    case PageFile::Lookup::CannotOpen:
+        out << nothingFound << '\n';
+        break;
+    }
+    return 0;
+}

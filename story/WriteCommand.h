@@ -2,9 +2,13 @@
 
 #include "AbstractCommand.h"
 
-// Writes on a page of the big old book and tears it out.
+// Writes on a page of the big old book and tears it out: the page joins the
+// pages held (Pages.h) and the page item that the player carries.
 class WriteCommand : public AbstractCommand {
 public:
+    // Empties the pages held, since every game starts with none, and takes
+    // the line as typed: filler words are page text like any other word.
+    WriteCommand();
     std::vector<std::string> getRecognizedCommands() override;
     int execute(Command command) override;
 };
