@@ -1,0 +1,244 @@
+// The page file unit on its own, in a private temporary directory.
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PageFile.h"
+
+namespace {
+
+class PageFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "pagefile-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        path = dir + "/flags";
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string contents() const
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    void seed(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
+
+    // The text found under key, or "<none>" / "<cannot open>".
+    std::string find(const std::string& key) const
+    {
+        std::string text;
+        switch (PageFile(path).findText(key, [&text](std::string_view piece) { text += piece; })) {
+        case PageFile::Lookup::Found:
+            return text;
+        case PageFile::Lookup::NotFound:
+            return "<none>";
+        case PageFile::Lookup::CannotOpen:
+            break;
+        }
+        return "<cannot open>";
+    }
+    // Every text of the listing, each followed by '|'.
+    std::string list() const
+    {
+        std::string all;
+        const bool opened = PageFile(path).listTexts([&all](std::string_view piece) { all += piece; },
+                                                     [&all] { all += '|'; });
+        return opened ? all : "<cannot open>";
+    }
+
+    std::string dir;
+    std::string path;
+};
+
+// Bytes this process has read with read() so far.
+long long bytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return -1;
+}
+
+TEST_F(PageFileTest, AppendsTwoLineRecords)
+{
+    const PageFile file(path);
+    EXPECT_TRUE(file.append(1337, "some words "));
+    EXPECT_TRUE(file.append(18446744073709551615ULL, "x "));
+    EXPECT_EQ(contents(), "1337\nsome words \n18446744073709551615\nx \n");
+}
+
+TEST_F(PageFileTest, RefusesATextWithALineEnd)
+{
+    EXPECT_FALSE(PageFile(path).append(1, "two\nlines "));
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(PageFileTest, AppendFailsWithoutTheDirectoryOrOnADirectory)
+{
+    EXPECT_FALSE(PageFile(dir + "/missing/flags").append(1, "a "));
+    std::filesystem::create_directory(path);
+    EXPECT_FALSE(PageFile(path).append(1, "a "));
+    EXPECT_EQ(find("1"), "<cannot open>");
+    EXPECT_EQ(list(), "<cannot open>");
+}
+
+TEST_F(PageFileTest, AShortWriteIsCutOffAgain)
+{
+    seed("1\none \n");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    // The file may grow by 10 more bytes: the write stops in the middle of
+    // the record, and the next one fails.
+    rlimit tight = saved;
+    tight.rlim_cur = 7 + 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const bool appended = PageFile(path).append(2, "a text that does not fit ");
+    const bool small = PageFile(path).append(3, "tiny ");
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_FALSE(appended);
+    EXPECT_TRUE(small);
+    EXPECT_EQ(contents(), "1\none \n3\ntiny \n");
+}
+
+TEST_F(PageFileTest, FindsTheOldestTextUnderAKey)
+{
+    seed("7\nfirst \n12\ntwelve \n7\nsecond \n");
+    EXPECT_EQ(find("7"), "first ");
+    EXPECT_EQ(find("12"), "twelve ");
+    EXPECT_EQ(find("1"), "<none>");
+    EXPECT_EQ(find("123"), "<none>");
+    EXPECT_EQ(find("007"), "<none>");
+    EXPECT_EQ(find("first"), "<none>");  // the line is "first " with its space
+    EXPECT_EQ(find("first "), "12");     // every line is compared, text lines too
+}
+
+TEST_F(PageFileTest, KeyOnTheLastLine)
+{
+    seed("5\nfive \n9");
+    EXPECT_EQ(find("9"), "");
+    seed("5\nfive \n9\n");
+    EXPECT_EQ(find("9"), "");
+    seed("5\nfive");
+    EXPECT_EQ(find("5"), "five");
+}
+
+TEST_F(PageFileTest, MissingOrEmptyFile)
+{
+    EXPECT_EQ(find("1"), "<cannot open>");
+    EXPECT_EQ(list(), "<cannot open>");
+    seed("");
+    EXPECT_EQ(find("1"), "<none>");
+    EXPECT_EQ(list(), "|");
+}
+
+TEST_F(PageFileTest, ListingEndsWithAnEmptyPass)
+{
+    seed("1\none \n2\ntwo \n");
+    EXPECT_EQ(list(), "one |two ||");
+    seed("1\none \n2\n");    // a number without its text
+    EXPECT_EQ(list(), "one ||");
+    seed("1\none \n2\ntwo"); // a text without its line end
+    EXPECT_EQ(list(), "one |two|");
+}
+
+TEST_F(PageFileTest, LongLinesStreamThroughAFixedBuffer)
+{
+    const std::string longText(3 * 1024 * 1024 + 17, 'w');
+    const PageFile file(path);
+    ASSERT_TRUE(file.append(4, longText));
+    ASSERT_TRUE(file.append(5, "after "));
+    std::size_t pieces = 0;
+    std::size_t largest = 0;
+    std::string text;
+    ASSERT_EQ(file.findText("4",
+                            [&](std::string_view piece) {
+                                ++pieces;
+                                largest = std::max(largest, piece.size());
+                                text += piece;
+                            }),
+              PageFile::Lookup::Found);
+    EXPECT_EQ(text, longText);
+    EXPECT_GT(pieces, 1U);
+    EXPECT_LE(largest, 1024U * 1024U);
+    EXPECT_EQ(find("5"), "after ");
+    EXPECT_EQ(find(longText), "5");
+}
+
+TEST_F(PageFileTest, AKeyedSearchStopsAtTheFirstMatch)
+{
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "1\nfound \n";
+        const std::string filler(1000, 'f');
+        for (int i = 0; i < 16 * 1024; ++i) {
+            out << "2\n" << filler << " \n";
+        }
+    }
+    const long long before = bytesRead();
+    if (before < 0) {
+        GTEST_SKIP() << "/proc/self/io is not readable";
+    }
+    EXPECT_EQ(find("1"), "found ");
+    EXPECT_LT(bytesRead() - before, 2 * 1024 * 1024);
+}
+
+TEST_F(PageFileTest, ConcurrentAppendsStayWhole)
+{
+    constexpr int writers = 8;
+    constexpr int records = 100;
+    for (int w = 0; w < writers; ++w) {
+        if (fork() == 0) {
+            const PageFile file(path);
+            for (int r = 0; r < records; ++r) {
+                const std::string text(static_cast<std::size_t>(1000 + 977 * r % 20000), static_cast<char>('a' + w));
+                if (!file.append(static_cast<unsigned long long>(w * 1000 + r + 1), text + " ")) {
+                    _exit(1);
+                }
+            }
+            _exit(0);
+        }
+    }
+    for (int w = 0; w < writers; ++w) {
+        int status = 0;
+        wait(&status);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::istringstream in(contents());
+    std::string number;
+    std::string text;
+    std::vector<int> seen(writers * 1000 + records + 1, 0);
+    while (std::getline(in, number) && std::getline(in, text)) {
+        const int n = std::stoi(number);
+        const int w = n / 1000;
+        const int r = n % 1000 - 1;
+        ASSERT_EQ(text, std::string(static_cast<std::size_t>(1000 + 977 * r % 20000), static_cast<char>('a' + w)) + " ");
+        ++seen[static_cast<std::size_t>(n)];
+    }
+    for (int w = 0; w < writers; ++w) {
+        for (int r = 0; r < records; ++r) {
+            EXPECT_EQ(seen[static_cast<std::size_t>(w * 1000 + r + 1)], 1);
+        }
+    }
+}
+
+} // namespace
