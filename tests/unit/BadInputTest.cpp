@@ -1,0 +1,154 @@
+// Input no player should type: huge lines, white space only, control and
+// non-ASCII bytes, NUL bytes, printf-style text. Each gets the game's usual
+// answer, and the game goes on.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "GameHarness.h"
+
+namespace {
+
+const std::string unknown = "I dont understand the command.\n";
+const std::size_t tenMegabytes = 10 * 1024 * 1024;
+
+std::string greetingIn(const std::string& output)
+{
+    const std::size_t from = output.find("have fun again ");
+    return output.substr(from, output.find('\n', from) - from);
+}
+
+} // namespace
+
+TEST(BadInput, TenMegabyteLines)
+{
+    const std::string word(tenMegabytes, 'x');
+    std::string manyWords;
+    manyWords.reserve(tenMegabytes);
+    while (manyWords.size() < tenMegabytes) {
+        manyWords += "x y ";
+    }
+    const std::string blanks(tenMegabytes, ' ');
+    const std::vector<std::string> answers = harness::answersTo(word + "\n" +           //
+                                                                manyWords + "\n" +      //
+                                                                blanks + "\n" +         //
+                                                                "take " + word + "\n" + //
+                                                                "drop " + manyWords + "\n" + //
+                                                                manyWords + "north\n" + //
+                                                                "i\n");
+    ASSERT_EQ(answers.size(), 8u);
+    EXPECT_EQ(answers[0], unknown);
+    EXPECT_EQ(answers[1], unknown);
+    EXPECT_EQ(answers[2], unknown);
+    EXPECT_EQ(answers[3], "\nThere's nothing to take with that name!\n");
+    EXPECT_EQ(answers[4], "\nCould not drop the item\n");
+    EXPECT_EQ(answers[5], "\nYou can't go that way!\n") << "the first known word decides, however late";
+    EXPECT_EQ(answers[6], "\nYour inventory is empty\n");
+}
+
+TEST(BadInput, TenMegabyteNameAndArguments)
+{
+    const std::string huge(tenMegabytes, 'N');
+    const std::string output = harness::playGame(huge + "\ni\n");
+    EXPECT_EQ(greetingIn(output), "have fun again " + huge.substr(0, 29));
+    EXPECT_EQ(harness::answersOf(output), (std::vector<std::string>{"\nYour inventory is empty\n", ""}));
+
+    // The help handler takes any argument as asking for the long list.
+    const std::vector<std::string> answers = harness::answersTo("help " + huge + "\nexamine " + huge + "\n");
+    ASSERT_EQ(answers.size(), 3u);
+    EXPECT_EQ(answers[0].rfind("\nThe available commands are:\n", 0), 0u);
+    EXPECT_EQ(answers[1].rfind("\nYour Room\n", 0), 0u) << "nothing by that name: the room is shown";
+}
+
+TEST(BadInput, WhiteSpaceOnlyLines)
+{
+    const std::vector<std::string> answers = harness::answersTo(" \n\t\n \t \t\n\v\f\n" + std::string(4000, '\t') +
+                                                                "\n\r\r\n");
+    ASSERT_EQ(answers.size(), 7u);
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(answers[i], unknown) << "line " << i << " with no empty line before the message";
+    }
+    EXPECT_EQ(answers[6], "");
+}
+
+TEST(BadInput, ControlAndNonAsciiBytes)
+{
+    const std::string nul("take so\0cks\n", 12);
+    const std::vector<std::string> answers = harness::answersTo(std::string("\x01\x02\x03\x1b[2J\n") +
+                                                                "\xff\xfe\xfd\n" +
+                                                                "take s\xc3\xb6" "cks\n" +
+                                                                std::string("north\0", 6) + "\n" +
+                                                                nul +
+                                                                std::string("\0\n", 2) +
+                                                                "take\x7f socks\n" +
+                                                                "t\tsocks\x1b\n" +
+                                                                "examine \x07\x08\n" +
+                                                                "t socks\n" +
+                                                                "drop socks\x01\n" +
+                                                                "use \x01 on \x02\n" +
+                                                                "i\n");
+    const std::vector<std::string> expected = {
+        unknown,
+        unknown,
+        "\nThere's nothing to take with that name!\n",
+        unknown,
+        "\nThere's nothing to take with that name!\n",
+        unknown,
+        unknown,
+        "\nThere's nothing to take with that name!\n",
+        answers.size() > 8 ? answers[8] : "",
+        "\nThe dirty socks was added to your inventory\n",
+        "\nCould not drop the item\n",
+        "\nThose items can't be used in that fashion\n",
+        "\nYour inventory: \ndirty socks\n",
+        "",
+    };
+    EXPECT_EQ(answers, expected);
+    ASSERT_GT(answers.size(), 8u);
+    EXPECT_EQ(answers[8].rfind("\nYour Room\n", 0), 0u);
+}
+
+TEST(BadInput, NamesOfAnyKind)
+{
+    struct Case {
+        std::string line;
+        std::string greeting;
+    };
+    const Case cases[] = {
+        {std::string(1000, 'a'), "have fun again " + std::string(29, 'a')},
+        {"%s%n%x%p%d%%", "have fun again %s%n%x%p%d%%"},
+        {"%n%n%n%n%n%n%n%n%n%n%n%n%n%n%n%n", "have fun again %n%n%n%n%n%n%n%n%n%n%n%n%n%n%"},
+        {"\t \t", "have fun again \t \t"},
+        {"J\xc3\xbcrgen \x01\x7f", "have fun again J\xc3\xbcrgen \x01\x7f"},
+        // The name is a C string: it ends at a NUL byte.
+        {std::string("Al\0ice", 6), "have fun again Al"},
+        {"", "have fun again "},
+        {"quit", "have fun again quit"},
+    };
+    for (const Case& c : cases) {
+        const std::string output = harness::playGame(c.line + "\ni\n");
+        EXPECT_EQ(greetingIn(output), c.greeting);
+        EXPECT_EQ(harness::answersOf(output), (std::vector<std::string>{"\nYour inventory is empty\n", ""}))
+            << "the next line is the first command";
+    }
+}
+
+TEST(BadInput, PrintfStyleArgumentsArePlainText)
+{
+    const std::vector<std::string> answers =
+        harness::answersTo("take %s%n%x\ndrop %n%n%n\nread %s%s%s\nuse %s on %n\n%s%n%x\nhelp %n\n");
+    ASSERT_EQ(answers.size(), 7u);
+    EXPECT_EQ(answers[0], "\nThere's nothing to take with that name!\n");
+    EXPECT_EQ(answers[1], "\nCould not drop the item\n");
+    EXPECT_EQ(answers[2], "\nThere's nothing to read here\n");
+    EXPECT_EQ(answers[3], "\nThose items can't be used in that fashion\n");
+    EXPECT_EQ(answers[4], unknown);
+    EXPECT_EQ(answers[5].rfind("\nThe available commands are:\n - north - east", 0), 0u);
+
+    // Dropped items repeat the player's words exactly.
+    const std::vector<std::string> dropped = harness::answersTo("take socks\ndrop %s%n\ndrop socks\n");
+    EXPECT_EQ(dropped[1], "\nCould not drop the item\n");
+    EXPECT_EQ(dropped[2], "\nDropped the socks\n");
+}
