@@ -205,7 +205,7 @@ TEST_F(PageFileTest, AKeyedSearchStopsAtTheFirstMatch)
 TEST_F(PageFileTest, ConcurrentAppendsStayWhole)
 {
     constexpr int writers = 8;
-    constexpr int records = 100;
+    constexpr int records = 50;
     for (int w = 0; w < writers; ++w) {
         if (fork() == 0) {
             const PageFile file(path);
