@@ -17,7 +17,7 @@ namespace {
 
 // Big enough that reading costs few system calls, small enough that a
 // search's memory stays flat however large the file grows.
-constexpr std::size_t readBufferSize = 256 * 1024;
+constexpr std::size_t readBufferSize = std::size_t{256} * 1024;
 
 // An open file descriptor, closed when it goes out of scope.
 class Descriptor {
