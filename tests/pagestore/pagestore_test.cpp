@@ -225,8 +225,9 @@ void expectPageKept(const std::string& binary, const std::string& root, const st
 
 void caseMissing(const std::string& binary)
 {
-    // A root of its own for the game: the system's programs and libraries
-    // and the game binary are there, /home is not.
+    // A root of its own for the game: the system's libraries, /proc and /dev
+    // (a sanitizer build reads /proc) and the game binary are there, /home
+    // is not.
     const char* root = "/tmp";
     mountTmpfs(root, "size=1m");
     const std::string game = std::string(root) + "/weekend";
@@ -236,7 +237,7 @@ void caseMissing(const std::string& binary)
         mount(binary.c_str(), game.c_str(), nullptr, MS_BIND, nullptr) != 0) {
         skip("cannot bind-mount /usr and the game into the root without /home");
     }
-    for (const char* dir : {"lib", "lib64", "bin"}) {
+    for (const char* dir : {"lib", "lib64", "bin", "proc", "dev"}) {
         struct stat status {};
         const std::string inRoot = std::string(root) + "/" + dir;
         const std::string system = std::string("/") + dir;
