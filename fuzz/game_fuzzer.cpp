@@ -25,11 +25,18 @@ protected:
     std::streamsize xsputn(const char* /*text*/, std::streamsize count) override { return count; }
 };
 
+// The page file lives in memory where possible (/dev/shm), since every hide
+// syncs its record to the disk and the fuzzer hides a great many pages.
 const std::string& pageFilePath()
 {
     static const std::string path = [] {
-        char dir[] = "/tmp/weekend-fuzz-XXXXXX";
-        if (mkdtemp(dir) == nullptr) {
+        char inMemory[] = "/dev/shm/weekend-fuzz-XXXXXX";
+        char onDisk[] = "/tmp/weekend-fuzz-XXXXXX";
+        const char* dir = mkdtemp(inMemory);
+        if (dir == nullptr) {
+            dir = mkdtemp(onDisk);
+        }
+        if (dir == nullptr) {
             std::abort();
         }
         return std::string(dir) + "/flags";
