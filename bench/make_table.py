@@ -23,9 +23,9 @@ RSS_SLACK_KB = 1024    # peak memory independent of the page file: within 1 MiB
 UNIT_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 
-def fmt_time(seconds):
+def fmt_time(seconds, missing="n/a"):
     if seconds is None:
-        return "n/a"
+        return missing
     magnitude = abs(seconds)
     if magnitude >= 1:
         return f"{seconds:.2f} s"
@@ -46,8 +46,8 @@ def fmt_kb(kb):
     return f"{kb:.0f} KiB"
 
 
-def fmt_bytes(count):
-    return "n/a" if count is None else fmt_kb(count / 1024)
+def fmt_bytes(count, missing="n/a"):
+    return missing if count is None else fmt_kb(count / 1024)
 
 
 def fmt_ratio(value):
@@ -126,7 +126,8 @@ def read_pagefiles(path):
             for line in handle:
                 words = line.split()
                 if len(words) == 5:
-                    files[words[0].removeprefix("pagefile_")] = {"records": int(words[1]), "bytes": int(words[2])}
+                    files[words[0].removeprefix("pagefile_")] = {"records": int(words[1]), "bytes": int(words[2]),
+                                                                 "present": words[3], "absent": words[4]}
     return files
 
 
@@ -207,6 +208,7 @@ def main():
     checks = read_checks(os.path.join(args.work, "checks.txt"))
     pagefiles = read_pagefiles(os.path.join(args.work, "pagefiles.txt"))
     missed = []
+    unmeasured = []
 
     def field(name, key):
         entry = proc.get(name)
@@ -254,7 +256,9 @@ def main():
 
     def judge(label, value, limit):
         result = verdict(value, limit)
-        if value is not None and value > limit:
+        if value is None:
+            unmeasured.append(label)
+        elif value > limit:
             missed.append(label)
         return result
 
@@ -303,7 +307,8 @@ def main():
     alone = {}
     for size in sizes:
         info = pagefiles.get(size, {})
-        table.section(f"Page file of {size} ({info.get('records', '?'):,} records, {info.get('bytes', 0):,} bytes): "
+        table.section(f"Page file of {size} ({info.get('records', '?'):,} records, {info.get('bytes', 0):,} bytes; "
+                      f"keys of {len(info.get('present', ''))} and {len(info.get('absent', ''))} digits): "
                       f"the command alone (whole run minus the walk, {fmt_time(pt('walk_' + size))}) against the "
                       f"tool alone (whole run minus the tool on an empty file)")
         for kind, label, ref, ref_label, limit, bench_name in (
@@ -321,16 +326,21 @@ def main():
             alone[name] = game_wall if ok else None
             r = ratio(game_wall, tool_wall)
             r_whole = ratio(pt(name), pt(f"{ref}_{size}"))
+            r_tool_whole = ratio(game_wall, pt(f"{ref}_{size}"))
             compared = (f"`{ref_label}`: {fmt_time(tool_wall)} alone, {fmt_time(pt(f'{ref}_{size}'))} whole, "
                         f"{fmt_kb(prss(f'{ref}_{size}'))}")
             if not ok:
                 status = perror(name) or "wrong output (see checks)"
-                table.add(label, fmt_time(it(f"{bench_name}/{size}")), fmt_bytes(iheap(f"{bench_name}/{size}")),
+                unmeasured.append(f"{label}, {size}")
+                table.add(label, fmt_time(it(f"{bench_name}/{size}"), "—"),
+                          fmt_bytes(iheap(f"{bench_name}/{size}"), "—"),
                           status, "", fmt_kb(prss(name)), compared, "n/a", f"≤ {limit:g}", "not measured")
                 continue
-            table.add(label, fmt_time(it(f"{bench_name}/{size}")), fmt_bytes(iheap(f"{bench_name}/{size}")),
+            table.add(label, fmt_time(it(f"{bench_name}/{size}"), "—"),
+                      fmt_bytes(iheap(f"{bench_name}/{size}"), "—"),
                       fmt_time(game_wall), fmt_time(game_cpu), fmt_kb(prss(name)), compared,
-                      f"{fmt_ratio(r)} (whole runs: {fmt_ratio(r_whole)})", f"≤ {limit:g}",
+                      f"{fmt_ratio(r)} (against the tool's whole run: {fmt_ratio(r_tool_whole)}; "
+                      f"whole runs: {fmt_ratio(r_whole)})", f"≤ {limit:g}",
                       judge(f"{label}, {size}", r, limit))
 
     # Growth with the page file: time per byte and peak memory.
@@ -349,6 +359,7 @@ def main():
                       f"≤ {FLAT_LIMIT:g} (linear)", judge(f"{label}: linear in the file size", r, FLAT_LIMIT))
         for kind, label in kinds:
             if not checks.get(f"{kind}_{first}") or not checks.get(f"{kind}_{last}"):
+                unmeasured.append(f"{label}: peak memory independent of the page file")
                 table.add(f"{label}: peak RSS", "", "", "", "", "", "", "n/a", "independent", "not measured")
                 continue
             a, b = prss(f"{kind}_{first}"), prss(f"{kind}_{last}")
@@ -384,6 +395,7 @@ def main():
                       "", "", "", "", "", "", "", "all", "**met**")
         else:
             status = perror(f"{prefix}16") or "page file wrong (see checks)"
+            unmeasured.append(f"16 games hiding, {where}")
             table.add("16 games", "", "", status, "", fmt_kb(prss(f"{prefix}16")), "", "n/a", "", "not measured")
 
     print("## Machine\n")
@@ -401,6 +413,8 @@ def main():
     if errors:
         print(f"In-process benchmarks that did not run: {', '.join(errors)}.")
     print("Targets missed: " + ("; ".join(missed) if missed else "none") + ".")
+    if unmeasured:
+        print("Targets not measured: " + "; ".join(unmeasured) + ".")
 
 
 if __name__ == "__main__":
