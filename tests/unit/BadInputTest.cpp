@@ -79,8 +79,8 @@ TEST(BadInput, TenMegabyteNameAndArguments)
 
 TEST(BadInput, WhiteSpaceOnlyLines)
 {
-    const std::vector<std::string> answers = harness::answersTo(" \n\t\n \t \t\n\v\f\n" + std::string(4000, '\t') +
-                                                                "\n\r\r\n");
+    const std::vector<std::string> answers =
+        harness::answersTo(" \n\t\n \t \t\n\v\f\n" + std::string(4000, '\t') + "\n\r\r\n");
     ASSERT_EQ(answers.size(), 7u);
     for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(answers[i], unknown) << "line " << i << " with no empty line before the message";
@@ -90,20 +90,27 @@ TEST(BadInput, WhiteSpaceOnlyLines)
 
 TEST(BadInput, ControlAndNonAsciiBytes)
 {
-    const std::string nul("take so\0cks\n", 12);
-    const std::vector<std::string> answers = harness::answersTo(std::string("\x01\x02\x03\x1b[2J\n") +
-                                                                "\xff\xfe\xfd\n" +
-                                                                "take s\xc3\xb6" "cks\n" +
-                                                                std::string("north\0", 6) + "\n" +
-                                                                nul +
-                                                                std::string("\0\n", 2) +
-                                                                "take\x7f socks\n" +
-                                                                "t\tsocks\x1b\n" +
-                                                                "examine \x07\x08\n" +
-                                                                "t socks\n" +
-                                                                "drop socks\x01\n" +
-                                                                "use \x01 on \x02\n" +
-                                                                "i\n");
+    const std::vector<std::string> lines = {
+        "\x01\x02\x03\x1b[2J",
+        "\xff\xfe\xfd",
+        "take s\xc3\xb6" // UTF-8; split so that the c is not read as a hex digit
+        "cks",
+        std::string("north\0", 6),
+        std::string("take so\0cks", 11),
+        std::string(1, '\0'),
+        "take\x7f socks",
+        "t\tsocks\x1b",
+        "examine \x07\x08",
+        "t socks",
+        "drop socks\x01",
+        "use \x01 on \x02",
+        "i",
+    };
+    std::string input;
+    for (const std::string& line : lines) {
+        input += line + "\n";
+    }
+    const std::vector<std::string> answers = harness::answersTo(input);
     const std::vector<std::string> expected = {
         unknown,
         unknown,

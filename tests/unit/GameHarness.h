@@ -188,9 +188,9 @@ public:
                                                "Meet me at noon"));
         anvil = keepItem(std::make_unique<Item>(ItemType::OBJECT, false, false, "anvil",
                                                 std::vector<std::string>{"anvil"}, "An anvil sits here.", "Heavy."));
-        amulet = keepItem(std::make_unique<Item>(ItemType::OBJECT, true, false, "amulet",
-                                                 std::vector<std::string>{"amulet"}, "An amulet hangs on a nail.",
-                                                 "It hums."));
+        amulet =
+            keepItem(std::make_unique<Item>(ItemType::OBJECT, true, false, "amulet", std::vector<std::string>{"amulet"},
+                                            "An amulet hangs on a nail.", "It hums."));
         hall->addItem(key);
         hall->addItem(note);
         hall->addItem(anvil);

@@ -142,9 +142,8 @@ TEST_F(ParserFixture, ArgumentTextForEachLine)
 
 TEST_F(ParserFixture, UnknownLinesAreNotDispatched)
 {
-    const std::string lines[] = {"",       "   ",        "\t \t",  "PROBE x", "Probe",   "probes",
-                                 "xprobe", "the a an at", "hello", "pro be",  "NORTH",   "n-e",
-                                 "TAKE socks"};
+    const std::string lines[] = {"",      "   ",    "\t \t", "PROBE x", "Probe",     "probes", "xprobe", "the a an at",
+                                 "hello", "pro be", "NORTH", "n-e",     "TAKE socks"};
     for (const std::string& line : lines) {
         EXPECT_FALSE(game.line(line)) << line;
         EXPECT_EQ(game.take(), "") << "nothing printed for [" << line << "]";
@@ -222,8 +221,8 @@ TEST(ParserLoop, OnlyExactQuitWordsEndTheGame)
 {
     const std::string unknown = "I dont understand the command.\n";
     EXPECT_EQ(playMini("QUIT\n quit\nquit now\nExit\nexit \n  \n\t\ni\n"),
-              miniWelcome + "> " + unknown + "> " + unknown + "> " + unknown + "> " + unknown + "> " + unknown +
-                  "> " + unknown + "> " + unknown + "> \nYour inventory is empty\n> ");
+              miniWelcome + "> " + unknown + "> " + unknown + "> " + unknown + "> " + unknown + "> " + unknown + "> " +
+                  unknown + "> " + unknown + "> \nYour inventory is empty\n> ");
 }
 
 TEST(ParserLoop, BaseHandlersOnlyHelp)

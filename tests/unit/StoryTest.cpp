@@ -202,8 +202,13 @@ TEST(StoryRules, EveryFailedCombinationFlipsTheDebugSwitch)
     Item* book = itemOf(story, "book");
     Item* pistol = itemOf(story, "pistol");
     const std::vector<std::pair<Item*, Item*>> failures = {
-        {nullptr, nullptr}, {shovel, nullptr},    {nullptr, shovel}, {shovel, shovel},
-        {book, shovel},     {pistol, itemOf(story, "girlfriend")},  {itemOf(story, "sandbox"), book},
+        {nullptr, nullptr},
+        {shovel, nullptr},
+        {nullptr, shovel},
+        {shovel, shovel},
+        {book, shovel},
+        {pistol, itemOf(story, "girlfriend")},
+        {itemOf(story, "sandbox"), book},
     };
     bool expected = true;
     for (const auto& [first, second] : failures) {

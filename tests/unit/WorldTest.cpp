@@ -265,9 +265,9 @@ TEST_F(Inventory, UseSplitsToolAndTarget)
 {
     const std::string onWhat = "\nWhat do you want to use it on?\n";
     const std::pair<std::string, std::string> refusals[] = {
-        {"use", "\nHuh?\n"},           {"use the", "\nHuh?\n"},          {"use key", onWhat},
-        {"use on door", onWhat},       {"use key on", onWhat},           {"use red key", onWhat},
-        {"use key ON door", onWhat},   {"use key at door", onWhat},      {"apply to", onWhat},
+        {"use", "\nHuh?\n"},         {"use the", "\nHuh?\n"},     {"use key", onWhat},
+        {"use on door", onWhat},     {"use key on", onWhat},      {"use red key", onWhat},
+        {"use key ON door", onWhat}, {"use key at door", onWhat}, {"apply to", onWhat},
     };
     for (const auto& [line, answer] : refusals) {
         EXPECT_TRUE(game.line(line));
@@ -318,7 +318,8 @@ TEST_F(Inventory, MovingAndDescribingRooms)
         {"n", "Attic\n\nThe room contains:\nbrass key\n"},
         {"s", "Hall\n\nThe room contains:\nnote\nanvil\namulet\n"},
         {"examine", "Hall\nA long hall.\nA note is pinned up.\nAn anvil sits here.\nAn amulet hangs on a nail.\n"},
-        {"look at nothing", "Hall\nA long hall.\nA note is pinned up.\nAn anvil sits here.\nAn amulet hangs on a nail.\n"},
+        {"look at nothing",
+         "Hall\nA long hall.\nA note is pinned up.\nAn anvil sits here.\nAn amulet hangs on a nail.\n"},
         {"north", "Attic\n\nThe room contains:\nbrass key\n"},
     };
     for (const auto& [line, answer] : script) {
