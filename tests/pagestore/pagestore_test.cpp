@@ -229,12 +229,18 @@ void caseMissing(const std::string& binary)
     // (a sanitizer build reads /proc) and the game binary are there, /home
     // is not.
     const char* root = "/tmp";
+    // Held open across the mount, since the checkout may itself lie under /tmp.
+    const int binaryFd = open(binary.c_str(), O_PATH | O_CLOEXEC);
+    if (binaryFd < 0) {
+        broken("cannot open " + binary);
+    }
+    const std::string heldBinary = "/proc/self/fd/" + std::to_string(binaryFd);
     mountTmpfs(root, "size=1m");
     const std::string game = std::string(root) + "/weekend";
     writeFile(game, "");
     mkdir((std::string(root) + "/usr").c_str(), 0755);
     if (mount("/usr", (std::string(root) + "/usr").c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
-        mount(binary.c_str(), game.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        mount(heldBinary.c_str(), game.c_str(), nullptr, MS_BIND, nullptr) != 0) {
         skip("cannot bind-mount /usr and the game into the root without /home");
     }
     for (const char* dir : {"lib", "lib64", "bin", "proc", "dev"}) {
