@@ -226,7 +226,4 @@ bool AbstractGame::readLine(std::string& line)
     return true;
 }
 
-void AbstractGame::say(std::string_view text)
-{
-    out << text << '\n';
-}
+void AbstractGame::say(std::string_view text) { out << text << '\n'; }

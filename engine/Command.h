@@ -35,7 +35,4 @@ private:
 void splitWords(const std::string& text, std::vector<std::string>& words);
 
 // True for the characters that separate words.
-constexpr bool isWordSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+constexpr bool isWordSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <utility>
 
-Item::Item(ItemType type, bool canInventory, bool canDrop, std::string name,
-           std::vector<std::string> keywords, std::string originalDescription, std::string details)
-    : keywords(std::move(keywords)), name(std::move(name)),
-      originalDescription(std::move(originalDescription)), details(std::move(details)), type(type),
-      inventoryAllowed(canInventory), dropAllowed(canDrop)
+Item::Item(ItemType type, bool canInventory, bool canDrop, std::string name, std::vector<std::string> keywords,
+           std::string originalDescription, std::string details)
+    : keywords(std::move(keywords)), name(std::move(name)), originalDescription(std::move(originalDescription)),
+      details(std::move(details)), type(type), inventoryAllowed(canInventory), dropAllowed(canDrop)
 {
 }
 

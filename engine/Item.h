@@ -10,8 +10,8 @@ enum class ItemType { READABLE = 1, OBJECT = 2 };
 // inventory refer to it by pointer, and it is never copied.
 class Item {
 public:
-    Item(ItemType type, bool canInventory, bool canDrop, std::string name,
-         std::vector<std::string> keywords, std::string originalDescription, std::string details);
+    Item(ItemType type, bool canInventory, bool canDrop, std::string name, std::vector<std::string> keywords,
+         std::string originalDescription, std::string details);
     Item(const Item&) = delete;
     Item& operator=(const Item&) = delete;
     virtual ~Item() = default;

@@ -10,10 +10,7 @@
 
 namespace {
 
-bool isFiller(std::string_view word)
-{
-    return word == "at" || word == "the" || word == "a" || word == "an";
-}
+bool isFiller(std::string_view word) { return word == "at" || word == "the" || word == "a" || word == "an"; }
 
 // Walks the words of a line without copying them.
 class WordScanner {
@@ -65,10 +62,7 @@ void Parser::run()
     }
 }
 
-void Parser::tokenize(const std::string& line, std::vector<std::string>& words)
-{
-    splitWords(line, words);
-}
+void Parser::tokenize(const std::string& line, std::vector<std::string>& words) { splitWords(line, words); }
 
 std::string Parser::cleanseLine(const std::string& line)
 {
@@ -102,8 +96,8 @@ bool Parser::handleInput(const std::string& line)
     // are tried in registration order, each handler's words in list order.
     AbstractCommand* handler = nullptr;
     std::string_view commandWord;
-    std::size_t rawStart = 0;        // where the command word starts in the line
-    std::size_t cleansedStart = 0;   // where it starts in the cleansed line
+    std::size_t rawStart = 0;      // where the command word starts in the line
+    std::size_t cleansedStart = 0; // where it starts in the cleansed line
     WordScanner scanner(line);
     while (handler == nullptr && scanner.next()) {
         const std::string_view word = scanner.word();

@@ -6,19 +6,14 @@
 
 #include "Item.h"
 
-Room::Room(std::string name, std::string description)
-    : name(std::move(name)), description(std::move(description))
-{
-}
+Room::Room(std::string name, std::string description) : name(std::move(name)), description(std::move(description)) {}
 
 void Room::addExit(Direction direction, Room* room) { exits[direction] = room; }
 
 void Room::setExits(Room* north, Room* east, Room* south, Room* west)
 {
-    const std::array<std::pair<Direction, Room*>, 4> given{{{Direction::NORTH, north},
-                                                            {Direction::EAST, east},
-                                                            {Direction::SOUTH, south},
-                                                            {Direction::WEST, west}}};
+    const std::array<std::pair<Direction, Room*>, 4> given{
+        {{Direction::NORTH, north}, {Direction::EAST, east}, {Direction::SOUTH, south}, {Direction::WEST, west}}};
     for (const auto& [direction, room] : given) {
         if (room != nullptr) {
             exits[direction] = room;
@@ -44,8 +39,8 @@ void Room::removeItem(Item* item)
 
 Item* Room::getItem(std::string_view keyword) const
 {
-    const auto found = std::find_if(items.begin(), items.end(),
-                                    [keyword](const Item* item) { return item->keywordMatch(keyword); });
+    const auto found =
+        std::find_if(items.begin(), items.end(), [keyword](const Item* item) { return item->keywordMatch(keyword); });
     return found == items.end() ? nullptr : *found;
 }
 
@@ -76,8 +71,8 @@ std::string Room::longDescription(bool force)
 
 std::string Room::exitstring() const
 {
-    static constexpr std::array<const char*, 8> spelled{
-        "north", "south", "east", "west", "northwest", "northeast", "southeast", "southwest"};
+    static constexpr std::array<const char*, 8> spelled{"north",     "south",     "east",      "west",
+                                                        "northwest", "northeast", "southeast", "southwest"};
     std::string text = "Exits:";
     for (const auto& [direction, room] : exits) {
         if (room != nullptr) {

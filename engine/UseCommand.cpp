@@ -7,10 +7,7 @@
 
 namespace {
 
-bool isSeparator(std::string_view word)
-{
-    return word == "into" || word == "in" || word == "on" || word == "to";
-}
+bool isSeparator(std::string_view word) { return word == "into" || word == "in" || word == "on" || word == "to"; }
 
 // The words from first up to, not including, last, joined by single blanks.
 std::string joinWords(const std::vector<std::string>& words, std::size_t first, std::size_t last)
@@ -27,10 +24,7 @@ std::string joinWords(const std::vector<std::string>& words, std::size_t first, 
 
 } // namespace
 
-std::vector<std::string> UseCommand::getRecognizedCommands()
-{
-    return {"use", "apply", "give", "put", "place"};
-}
+std::vector<std::string> UseCommand::getRecognizedCommands() { return {"use", "apply", "give", "put", "place"}; }
 
 int UseCommand::execute(Command command)
 {
@@ -42,8 +36,8 @@ int UseCommand::execute(Command command)
     }
     // The first separator splits tool from target; without one the last word
     // is dropped, which leaves the target empty.
-    const auto separator = std::find_if(words.begin(), words.end(),
-                                        [](const std::string& word) { return isSeparator(word); });
+    const auto separator =
+        std::find_if(words.begin(), words.end(), [](const std::string& word) { return isSeparator(word); });
     const std::size_t split =
         separator == words.end() ? words.size() - 1 : static_cast<std::size_t>(separator - words.begin());
     const std::string target = joinWords(words, split + 1, words.size());

@@ -50,10 +50,10 @@ struct ItemEntry {
 struct Example::Combination {
     Item* Example::*one;
     Item* Example::*other;
-    const char* text;                 // printed when the rule applies
-    bool Example::*progress;          // the progress the rule makes, if any
-    bool once;                        // the rule stops applying once that progress is made
-    void (Example::*extra)();         // anything more the rule does, before progress is recorded
+    const char* text;         // printed when the rule applies
+    bool Example::*progress;  // the progress the rule makes, if any
+    bool once;                // the rule stops applying once that progress is made
+    void (Example::*extra)(); // anything more the rule does, before progress is recorded
 };
 
 const Example::Combination Example::combinations[] = {
@@ -65,11 +65,10 @@ const Example::Combination Example::combinations[] = {
      "You put the bucket on your head and start moving like a zombie. Your girlfriend laughs.", nullptr, false,
      nullptr},
     {&Example::powerSupply, &Example::girlfriend,
-     "You sneak up to your girlfriend and pretend shocking her with the supply. She gets really mad!", nullptr,
-     false, nullptr},
-    {&Example::shovel, &Example::girlfriend,
-     "You hit your girlfriend with the little shovel. She gets really mad and still wet ;o", nullptr, false,
+     "You sneak up to your girlfriend and pretend shocking her with the supply. She gets really mad!", nullptr, false,
      nullptr},
+    {&Example::shovel, &Example::girlfriend,
+     "You hit your girlfriend with the little shovel. She gets really mad and still wet ;o", nullptr, false, nullptr},
     {&Example::socks, &Example::girlfriend,
      "You try to sneak up to your girlfriend and scare her with your dirty socks. She disarms you and puts them "
      "into your mouth.",
@@ -86,8 +85,8 @@ const Example::Combination Example::combinations[] = {
      "Ahhhh!! You now understand the command!",
      &Example::computerRepaired, true, &Example::repairComputer},
     {&Example::mattress, &Example::girlfriend,
-     "Im not going to commentate on what you did right now. But. Give me a High Five :D ",
-     &Example::highFiveGiven, false, &Example::highFiveAgain},
+     "Im not going to commentate on what you did right now. But. Give me a High Five :D ", &Example::highFiveGiven,
+     false, &Example::highFiveAgain},
     {&Example::bucket, &Example::drunkFriend,
      "aowiealskdhajwhekja! ajshdkashdjhwo! He throwes up into the bucket. That's again the end of a legendary "
      "night with the guys!",
@@ -211,6 +210,9 @@ void Example::createRooms()
 
 void Example::createItems()
 {
+    // One row per item: member, name, keywords, may be taken, may be dropped,
+    // starting room, placing sentence, details.
+    // clang-format off
     static const ItemEntry itemTable[] = {
         {&Example::computer, "computer", {"pc", "computer"}, false, false, &Example::yourRoom,
          "Your desktop PC is lying there in pieces. Your power supply is broken",
@@ -248,6 +250,7 @@ void Example::createItems()
         {&Example::book, "big old book", {"big old book", "book"}, true, true, &Example::library,
          "Many books are everywhere", "You could leave a secret message on one of the pages of a book"},
     };
+    // clang-format on
     for (const ItemEntry& entry : itemTable) {
         Item* item = keepItem(std::make_unique<Item>(
             ItemType::OBJECT, entry.canInventory, entry.canDrop, entry.name,

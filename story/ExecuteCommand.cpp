@@ -17,7 +17,8 @@ int ExecuteCommand::execute(Command command)
         Item* girlfriend = game.getInventoryItem("girlfriend");
         if (girlfriend != nullptr) {
             game.removeInventoryItem(girlfriend, true);
-            game.say("You shoot your girlfriend and she falls to the ground. Well, at least the shoe shopping is off for good.");
+            game.say("You shoot your girlfriend and she falls to the ground. Well, at least the shoe shopping is off "
+                     "for good.");
         }
     } else if (target == "me" || target == "myself" || target == "I") {
         if (command.commandWord() == "kill") {

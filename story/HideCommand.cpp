@@ -48,10 +48,7 @@ void letGo(Item& pageItem, std::size_t first, std::size_t last)
 }
 
 // A position of a page held: 1 <= position <= number of pages held.
-bool isHeld(long long position)
-{
-    return position >= 1 && static_cast<unsigned long long>(position) <= pages.size();
-}
+bool isHeld(long long position) { return position >= 1 && static_cast<unsigned long long>(position) <= pages.size(); }
 
 } // namespace
 

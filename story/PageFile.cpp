@@ -151,9 +151,9 @@ public:
     }
 
     enum class Line {
-        Ended,    // a line ended by '\n'
-        Last,     // a last line that the file ends without '\n'
-        None,     // nothing more to read
+        Ended, // a line ended by '\n'
+        Last,  // a last line that the file ends without '\n'
+        None,  // nothing more to read
     };
 
     // Reads the next line and hands it to piece (if given), in pieces.

@@ -9,10 +9,7 @@ const std::string stddelimiter = " ";
 namespace {
 
 // The white space that a numeric conversion skips before the number.
-bool isLeadingSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isLeadingSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 

@@ -211,9 +211,9 @@ std::string answer(const std::vector<std::string>& answers, std::size_t command)
 // search afterwards gives searchAnswer.
 void expectPageKept(const std::string& binary, const std::string& root, const std::string& searchAnswer)
 {
-    const auto answers =
-        play(binary, toLibrary + "write page 1337 secret words\nhide page 1\ninventory\nexamine page\nsearch 1337\nquit\n",
-             root);
+    const auto answers = play(
+        binary, toLibrary + "write page 1337 secret words\nhide page 1\ninventory\nexamine page\nsearch 1337\nquit\n",
+        root);
     expectEqual(answer(answers, 0), "\n" + crr + "The 1 page(s) out of the book was added to your inventory\n",
                 "the page is written");
     expectEqual(answer(answers, 1), "\n" + lookout + ghosted, "the hide is refused");
@@ -385,8 +385,8 @@ void caseConcurrent(const std::string& binary)
         const int j = static_cast<int>(n % 1000) - 1;
         if (!hasText || *end != '\0' || g < 0 || g >= games || j < 0 || j >= pagesEach ||
             text != concurrentText(g, j)) {
-            check(false, "record " + std::to_string(records + 1) + " (number line \"" + number.substr(0, 40) +
-                             "\") is whole");
+            check(false,
+                  "record " + std::to_string(records + 1) + " (number line \"" + number.substr(0, 40) + "\") is whole");
             return;
         }
         ++seen[static_cast<std::size_t>(n)];

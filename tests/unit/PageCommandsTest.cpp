@@ -78,14 +78,14 @@ protected:
 
 TEST_F(PageCommandsTest, WriteRefusals)
 {
-    const auto answers = play({"write page 5", "write on page 5 hi", "write Page 5 hi", "write page 0 hi",
-                               "write page abc hi", "write page -1 hi", "write page -0 hi",
-                               "write page 18446744073709551616 hi"});
-    EXPECT_EQ(answers, (std::vector<std::string>{
-                           "On which page you want to write what?\n", "You cannot write on that...\n",
-                           "You cannot write on that...\n", "You cannot write on that...\n",
-                           "Thats not a page number\n", "Thats not a page number\n", "Thats not a page number\n",
-                           "Thats not a page number\n"}));
+    const auto answers =
+        play({"write page 5", "write on page 5 hi", "write Page 5 hi", "write page 0 hi", "write page abc hi",
+              "write page -1 hi", "write page -0 hi", "write page 18446744073709551616 hi"});
+    EXPECT_EQ(answers,
+              (std::vector<std::string>{"On which page you want to write what?\n", "You cannot write on that...\n",
+                                        "You cannot write on that...\n", "You cannot write on that...\n",
+                                        "Thats not a page number\n", "Thats not a page number\n",
+                                        "Thats not a page number\n", "Thats not a page number\n"}));
     EXPECT_EQ(pageItem(), nullptr);
     EXPECT_TRUE(pages.empty());
 }
@@ -112,8 +112,8 @@ TEST_F(PageCommandsTest, HidingRemovesExactlyTheHiddenPagesBlock)
 {
     // Page 1 must not take the block of page 12 with it, and a page typed
     // as 007 loses its block too.
-    const auto answers = play({"write page 12 twelve", "write page 1 one", "write page 007 seven", "hide page 2",
-                               "hide the page 2"});
+    const auto answers =
+        play({"write page 12 twelve", "write page 1 one", "write page 007 seven", "hide page 2", "hide the page 2"});
     ASSERT_EQ(answers.size(), 5U);
     EXPECT_EQ(answers[3], hidden);
     EXPECT_EQ(answers[4], hidden);
@@ -131,10 +131,10 @@ TEST_F(PageCommandsTest, SameNumberTwiceKeepsTheRightBlock)
 
 TEST_F(PageCommandsTest, HideRefusalsChangeNothing)
 {
-    const auto answers = play({"hide page 1", "write page 1 one", "write page 12 twelve", "hide", "hide pages",
-                               "hide book 1", "hide page 3", "hide page 0", "hide page x", "hide pages 1 3",
-                               "hide pages 1 to", "hide pages 2 1", "hide pages 0 1", "hide pages 1 to y",
-                               "hide pages -1 -2"});
+    const auto answers =
+        play({"hide page 1", "write page 1 one", "write page 12 twelve", "hide", "hide pages", "hide book 1",
+              "hide page 3", "hide page 0", "hide page x", "hide pages 1 3", "hide pages 1 to", "hide pages 2 1",
+              "hide pages 0 1", "hide pages 1 to y", "hide pages -1 -2"});
     EXPECT_EQ(answers, (std::vector<std::string>{
                            "You dont have pages to hide...\n",
                            "Crrrsccccccchht you ripped that page out of the book\n"
@@ -163,7 +163,8 @@ TEST_F(PageCommandsTest, HidingARun)
     const auto answers = play({"write page 5 a", "write page 6 b", "write page 7 c", "write page 8 d",
                                "hide pages 2 to 3 and more", "hide pages 1 2"});
     ASSERT_EQ(answers.size(), 6U);
-    const std::string twice = lookout + "Nobody there\n" + lookout + "Nobody there\nPerfect, no one will ever find it\n";
+    const std::string twice =
+        lookout + "Nobody there\n" + lookout + "Nobody there\nPerfect, no one will ever find it\n";
     EXPECT_EQ(answers[4], twice);
     EXPECT_EQ(answers[5], twice);
     EXPECT_EQ(contents(), "6\nb \n7\nc \n5\na \n8\nd \n");
@@ -183,7 +184,8 @@ TEST_F(PageCommandsTest, AFailingPageEndsTheRunAndStays)
     const auto answers = play({"write page 1 one", "write page 12 twelve", "write page 3 three", "hide pages 1 3"});
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
     ASSERT_EQ(answers.size(), 4U);
-    EXPECT_EQ(answers[3], lookout + "Nobody there\n" + lookout + "You cannot hide yet, someone is arround ghosting you\n");
+    EXPECT_EQ(answers[3],
+              lookout + "Nobody there\n" + lookout + "You cannot hide yet, someone is arround ghosting you\n");
     EXPECT_EQ(contents(), "1\none \n");
     ASSERT_EQ(pages.size(), 2U);
     EXPECT_EQ(pages[0].number, 12U);
@@ -205,16 +207,17 @@ TEST_F(PageCommandsTest, APageThatCannotBeHiddenStays)
 TEST_F(PageCommandsTest, Searching)
 {
     std::ofstream(path) << "1337\nsome words \n7\nfirst \n7\nsecond \n";
-    const auto answers = play({"search 1337", "search 7", "search 007", "search the 7", "search", "write page 9 x", "use book on page",
-                               "search"});
+    const auto answers = play({"search 1337", "search 7", "search 007", "search the 7", "search", "write page 9 x",
+                               "use book on page", "search"});
     const std::string seen = lookout + "Nobody there\n\n";
-    EXPECT_EQ(answers, (std::vector<std::string>{
-                           seen + "some words \n\n", seen + "first \n\n", seen + "There is nothing to find.\n\n",
-                           seen + "first \n\n",
-                           "Where do you want to search something?\n" + seen + "some words \n\nfirst \n\nsecond \n\n\n\n",
-                           "Crrrsccccccchht you ripped that page out of the book\n"
-                           "The 1 page(s) out of the book was added to your inventory\n",
-                           "Those items can't be used in that fashion\n", "Where do you want to search something?\n"}));
+    EXPECT_EQ(
+        answers,
+        (std::vector<std::string>{
+            seen + "some words \n\n", seen + "first \n\n", seen + "There is nothing to find.\n\n", seen + "first \n\n",
+            "Where do you want to search something?\n" + seen + "some words \n\nfirst \n\nsecond \n\n\n\n",
+            "Crrrsccccccchht you ripped that page out of the book\n"
+            "The 1 page(s) out of the book was added to your inventory\n",
+            "Those items can't be used in that fashion\n", "Where do you want to search something?\n"}));
 }
 
 TEST_F(PageCommandsTest, EachGameStartsWithoutPages)

@@ -56,8 +56,8 @@ protected:
     std::string list() const
     {
         std::string all;
-        const bool opened = PageFile(path).listTexts([&all](std::string_view piece) { all += piece; },
-                                                     [&all] { all += '|'; });
+        const bool opened =
+            PageFile(path).listTexts([&all](std::string_view piece) { all += piece; }, [&all] { all += '|'; });
         return opened ? all : "<cannot open>";
     }
 
@@ -128,8 +128,8 @@ TEST_F(PageFileTest, FindsTheOldestTextUnderAKey)
     EXPECT_EQ(find("1"), "<none>");
     EXPECT_EQ(find("123"), "<none>");
     EXPECT_EQ(find("007"), "<none>");
-    EXPECT_EQ(find("first"), "<none>");  // the line is "first " with its space
-    EXPECT_EQ(find("first "), "12");     // every line is compared, text lines too
+    EXPECT_EQ(find("first"), "<none>"); // the line is "first " with its space
+    EXPECT_EQ(find("first "), "12");    // every line is compared, text lines too
 }
 
 TEST_F(PageFileTest, KeyOnTheLastLine)
@@ -155,7 +155,7 @@ TEST_F(PageFileTest, ListingEndsWithAnEmptyPass)
 {
     seed("1\none \n2\ntwo \n");
     EXPECT_EQ(list(), "one |two ||");
-    seed("1\none \n2\n");    // a number without its text
+    seed("1\none \n2\n"); // a number without its text
     EXPECT_EQ(list(), "one ||");
     seed("1\none \n2\ntwo"); // a text without its line end
     EXPECT_EQ(list(), "one |two|");
@@ -231,7 +231,8 @@ TEST_F(PageFileTest, ConcurrentAppendsStayWhole)
         const int n = std::stoi(number);
         const int w = n / 1000;
         const int r = n % 1000 - 1;
-        ASSERT_EQ(text, std::string(static_cast<std::size_t>(1000 + 977 * r % 20000), static_cast<char>('a' + w)) + " ");
+        ASSERT_EQ(text,
+                  std::string(static_cast<std::size_t>(1000 + 977 * r % 20000), static_cast<char>('a' + w)) + " ");
         ++seen[static_cast<std::size_t>(n)];
     }
     for (int w = 0; w < writers; ++w) {
