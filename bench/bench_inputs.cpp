@@ -30,15 +30,15 @@ private:
 };
 
 constexpr std::array<std::string_view, 96> vocabulary = {
-    "the",     "key",      "is",     "under",   "mat",    "behind",  "old",     "oak",     "tree",    "meet",
-    "me",      "at",       "pub",    "after",   "dark",   "do",      "not",     "tell",    "anyone",  "about",
-    "money",   "password", "secret", "library", "street", "party",   "shoes",   "store",   "friend",  "enemy",
-    "house",   "garden",   "window", "broken",  "book",   "page",    "remember", "forget", "weekend", "night",
-    "drink",   "beer",     "coffee", "bucket",  "shovel", "sand",    "castle",  "computer", "power",  "supply",
-    "battery", "laptop",   "girl",   "mother",  "father", "neighbour", "fence", "climb",   "run",     "hide",
-    "search",  "find",     "lost",   "found",   "Monday", "Sunday",  "code",    "1337",    "42",      "a",
-    "an",      "and",      "or",     "but",     "if",     "then",    "because", "maybe",   "never",   "always",
-    "quick",   "look",     "left",   "right",   "nobody", "there",   "perfect", "one",     "will",    "ever",
+    "the",     "key",      "is",     "under",   "mat",    "behind",    "old",      "oak",      "tree",    "meet",
+    "me",      "at",       "pub",    "after",   "dark",   "do",        "not",      "tell",     "anyone",  "about",
+    "money",   "password", "secret", "library", "street", "party",     "shoes",    "store",    "friend",  "enemy",
+    "house",   "garden",   "window", "broken",  "book",   "page",      "remember", "forget",   "weekend", "night",
+    "drink",   "beer",     "coffee", "bucket",  "shovel", "sand",      "castle",   "computer", "power",   "supply",
+    "battery", "laptop",   "girl",   "mother",  "father", "neighbour", "fence",    "climb",    "run",     "hide",
+    "search",  "find",     "lost",   "found",   "Monday", "Sunday",    "code",     "1337",     "42",      "a",
+    "an",      "and",      "or",     "but",     "if",     "then",      "because",  "maybe",    "never",   "always",
+    "quick",   "look",     "left",   "right",   "nobody", "there",     "perfect",  "one",      "will",    "ever",
     "it",      "was",      "were",   "we",      "you",    "they",
 };
 
@@ -72,8 +72,8 @@ std::string sessionScript(std::uint64_t commands)
     // library -> back home; every room visited is described once, and
     // every few steps the player looks around.
     static constexpr std::array<std::string_view, 22> roundTrip = {
-        "e",     "s", "look", "e",  "n", "look", "s",  "w", "n",  "ne", "look",
-        "n",     "n", "look", "s",  "s", "e",    "look", "w", "sw", "w", "look",
+        "e", "s", "look", "e", "n", "look", "s",    "w", "n",  "ne", "look",
+        "n", "n", "look", "s", "s", "e",    "look", "w", "sw", "w",  "look",
     };
     std::string script = "bench\n";
     for (std::uint64_t i = 0; i < commands; ++i) {

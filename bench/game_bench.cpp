@@ -43,8 +43,8 @@ void* allocate(std::size_t size, std::size_t alignment = 0)
         block = std::malloc(size == 0 ? 1 : size);
     }
     if (block != nullptr) {
-        const std::size_t live = heapLive.fetch_add(malloc_usable_size(block), std::memory_order_relaxed) +
-                                 malloc_usable_size(block);
+        const std::size_t live =
+            heapLive.fetch_add(malloc_usable_size(block), std::memory_order_relaxed) + malloc_usable_size(block);
         std::size_t peak = heapPeak.load(std::memory_order_relaxed);
         while (live > peak && !heapPeak.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
         }

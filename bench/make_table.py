@@ -169,7 +169,8 @@ def machine(build_dir):
         ("g++", command_output("g++", "--version").splitlines()[0] if command_output("g++", "--version") else "n/a"),
         ("clang++", command_output("clang++", "--version").splitlines()[0]
          if command_output("clang++", "--version") else "n/a"),
-        ("Compiler used", compiler),
+        ("Compiler used", compiler if os.path.realpath(compiler) == compiler
+         else f"{compiler} ({os.path.realpath(compiler)})"),
         ("Build type", build_type),
         ("Commit", command_output("git", "-C", os.path.dirname(os.path.abspath(__file__)), "describe", "--always",
                                   "--dirty")),

@@ -157,7 +157,8 @@ bool runOnce(Job& job, const Options& options, bool record)
     return true;
 }
 
-template <typename T> T median(std::vector<T> values)
+template <typename T>
+T median(std::vector<T> values)
 {
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
@@ -220,7 +221,7 @@ int main(int argc, char** argv)
         return usage();
     }
 
-    struct sigaction alarmAction{};
+    struct sigaction alarmAction {};
     alarmAction.sa_handler = onAlarm;
     sigemptyset(&alarmAction.sa_mask);
     alarmAction.sa_flags = 0; // no SA_RESTART: wait4 must return on the alarm
