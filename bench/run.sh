@@ -38,6 +38,8 @@ done
     exit 1
 }
 
+"$root/tools/need-packages" cmake ninja-build g++ libbenchmark-dev python3 util-linux
+
 build=$root/build-bench
 echo "building Release binaries in $build" >&2
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DWEEKEND_BENCH=ON -DWEEKEND_TESTS=OFF >/dev/null

@@ -17,7 +17,7 @@ namespace {
 
 // Big enough that reading costs few system calls, small enough that a
 // search's memory stays flat however large the file grows.
-constexpr std::size_t readBufferSize = std::size_t{256} * 1024;
+constexpr std::size_t readBufferSize = std::size_t{64} * 1024;
 
 // An open file descriptor, closed when it goes out of scope.
 class Descriptor {
@@ -146,7 +146,7 @@ class LineReader {
 public:
     LineReader(int fd, off_t limit)
         : fd(fd), remaining(limit > 0 ? static_cast<std::size_t>(limit) : 0),
-          buffer(std::make_unique<char[]>(readBufferSize))
+          buffer(std::make_unique_for_overwrite<char[]>(readBufferSize))
     {
     }
 
