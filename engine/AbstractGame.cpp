@@ -151,6 +151,13 @@ bool AbstractGame::isCarried(const Item* item) const
     return std::find(inventory.begin(), inventory.end(), item) != inventory.end();
 }
 
+Item* AbstractGame::findItemHereOrCarried(std::string_view keyword)
+{
+    Room* room = getCurrentRoom();
+    Item* item = room == nullptr ? nullptr : room->getItem(keyword);
+    return item != nullptr ? item : getInventoryItem(keyword);
+}
+
 Item* AbstractGame::getInventoryItem(std::string_view keyword) const
 {
     const auto found = std::find_if(inventory.begin(), inventory.end(),

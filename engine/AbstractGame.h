@@ -62,6 +62,9 @@ public:
     Item* getInventoryItem(std::string_view keyword) const;
     const std::vector<Item*>& getInventory() const { return inventory; }
     bool isCarried(const Item* item) const;
+    // The item answering to keyword in the current room, or else among the
+    // carried ones; null if neither has one.
+    Item* findItemHereOrCarried(std::string_view keyword);
 
     // Ends the game after the command that is running: no further prompt,
     // nothing more is read. main then returns with status 0.

@@ -10,10 +10,7 @@ int ExamineCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
     const std::string& name = command.argsString();
-    const Item* item = game.getCurrentRoom()->getItem(name);
-    if (item == nullptr) {
-        item = game.getInventoryItem(name);
-    }
+    const Item* item = game.findItemHereOrCarried(name);
     if (item == nullptr) {
         // Nothing by that name (or no name at all): look around instead.
         game.printCurrentRoom(true);

@@ -10,10 +10,7 @@ int ReadCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
     const std::string& name = command.argsString();
-    const Item* item = game.getCurrentRoom()->getItem(name);
-    if (item == nullptr) {
-        item = game.getInventoryItem(name);
-    }
+    const Item* item = game.findItemHereOrCarried(name);
     if (item == nullptr) {
         game.say(name.empty() ? "Read what?" : "There's nothing to read here");
     } else if (item->getType() == ItemType::READABLE) {

@@ -8,10 +8,7 @@ int TakeCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
     const std::string& name = command.argsString();
-    Item* item = game.getCurrentRoom()->getItem(name);
-    if (item == nullptr) {
-        item = game.getInventoryItem(name);
-    }
+    Item* item = game.findItemHereOrCarried(name);
     if (item == nullptr) {
         game.say("There's nothing to take with that name!");
     } else if (!item->canInventory()) {
