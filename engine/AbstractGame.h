@@ -77,7 +77,6 @@ public:
     // Writes text followed by a line end.
     void say(std::string_view text);
     std::ostream& output() { return out; }
-    std::istream& input() { return in; }
 
 protected:
     void setCurrentRoom(Room* room) { currentRoom = room; }
