@@ -40,6 +40,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     std::string flags() const { return dir + "/flags"; }
+    const std::string& name() const { return dir; }
 
 private:
     std::string dir;

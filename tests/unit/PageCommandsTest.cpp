@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Example.h"
+#include "GameHarness.h"
 #include "Item.h"
 #include "Pages.h"
 
@@ -26,15 +27,6 @@ const std::string hidden = lookout + "Nobody there\nPerfect, no one will ever fi
 
 class PageCommandsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pagecmd-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        path = dir + "/flags";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
     // Plays the commands in the library with the book carried; returns the
     // answer to each command, without the empty line that opens it.
     std::vector<std::string> play(const std::vector<std::string>& commands)
@@ -71,8 +63,8 @@ protected:
         return text.str();
     }
 
-    std::string dir;
-    std::string path;
+    harness::TempDir dir;
+    std::string path = dir.flags();
     std::unique_ptr<Example> game;
 };
 
@@ -195,7 +187,7 @@ TEST_F(PageCommandsTest, AFailingPageEndsTheRunAndStays)
 
 TEST_F(PageCommandsTest, APageThatCannotBeHiddenStays)
 {
-    path = dir + "/missing/flags";
+    path = dir.name() + "/missing/flags";
     const auto answers = play({"write page 1 one", "hide page 1", "search 1"});
     ASSERT_EQ(answers.size(), 3U);
     EXPECT_EQ(answers[1], lookout + "You cannot hide yet, someone is arround ghosting you\n");

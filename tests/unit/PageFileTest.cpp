@@ -14,21 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "GameHarness.h"
 #include "PageFile.h"
 
 namespace {
 
 class PageFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pagefile-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        path = dir + "/flags";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
     std::string contents() const
     {
         std::ifstream in(path, std::ios::binary);
@@ -61,8 +53,8 @@ protected:
         return opened ? all : "<cannot open>";
     }
 
-    std::string dir;
-    std::string path;
+    harness::TempDir dir;
+    std::string path = dir.flags();
 };
 
 // Bytes this process has read with read() so far.
@@ -95,7 +87,7 @@ TEST_F(PageFileTest, RefusesATextWithALineEnd)
 
 TEST_F(PageFileTest, AppendFailsWithoutTheDirectoryOrOnADirectory)
 {
-    EXPECT_FALSE(PageFile(dir + "/missing/flags").append(1, "a "));
+    EXPECT_FALSE(PageFile(dir.name() + "/missing/flags").append(1, "a "));
     std::filesystem::create_directory(path);
     EXPECT_FALSE(PageFile(path).append(1, "a "));
     EXPECT_EQ(find("1"), "<cannot open>");
