@@ -2,21 +2,11 @@
 
 #include <utility>
 
-void splitWords(const std::string& text, std::vector<std::string>& words)
+void splitWords(std::string_view text, std::vector<std::string>& words)
 {
-    const std::size_t size = text.size();
-    std::size_t pos = 0;
-    while (pos < size) {
-        while (pos < size && isWordSpace(text[pos])) {
-            ++pos;
-        }
-        const std::size_t start = pos;
-        while (pos < size && !isWordSpace(text[pos])) {
-            ++pos;
-        }
-        if (pos > start) {
-            words.emplace_back(text, start, pos - start);
-        }
+    WordScanner scanner(text);
+    while (scanner.next()) {
+        words.emplace_back(scanner.word());
     }
 }
 
@@ -46,21 +36,11 @@ std::string Command::getArg(unsigned int index) const
         return index < words.size() ? words[index] : std::string();
     }
     // Walks only as far as the word asked for.
-    const std::size_t size = text.size();
-    std::size_t pos = 0;
-    for (unsigned int seen = 0;; ++seen) {
-        while (pos < size && isWordSpace(text[pos])) {
-            ++pos;
-        }
-        if (pos == size) {
-            return {};
-        }
-        const std::size_t start = pos;
-        while (pos < size && !isWordSpace(text[pos])) {
-            ++pos;
-        }
+    WordScanner scanner(text);
+    for (unsigned int seen = 0; scanner.next(); ++seen) {
         if (seen == index) {
-            return text.substr(start, pos - start);
+            return std::string(scanner.word());
         }
     }
+    return {};
 }

@@ -12,34 +12,6 @@ namespace {
 
 bool isFiller(std::string_view word) { return word == "at" || word == "the" || word == "a" || word == "an"; }
 
-// Walks the words of a line without copying them.
-class WordScanner {
-public:
-    explicit WordScanner(std::string_view line) : line(line) {}
-
-    // Moves to the next word; false when the line has no more words.
-    bool next()
-    {
-        std::size_t pos = start + length;
-        while (pos < line.size() && isWordSpace(line[pos])) {
-            ++pos;
-        }
-        start = pos;
-        while (pos < line.size() && !isWordSpace(line[pos])) {
-            ++pos;
-        }
-        length = pos - start;
-        return length > 0;
-    }
-    std::string_view word() const { return line.substr(start, length); }
-    std::size_t position() const { return start; }
-
-private:
-    std::string_view line;
-    std::size_t start = 0;
-    std::size_t length = 0;
-};
-
 } // namespace
 
 Parser::Parser(AbstractGame* game) : game(game) {}

@@ -2,14 +2,13 @@
 
 #include <limits>
 
+#include "Command.h"
+
 std::vector<Page> pages;
 
 const std::string stddelimiter = " ";
 
 namespace {
-
-// The white space that a numeric conversion skips before the number.
-bool isLeadingSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -18,7 +17,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 std::size_t skipToDigits(std::string_view word, bool& negative)
 {
     std::size_t at = 0;
-    while (at < word.size() && isLeadingSpace(word[at])) {
+    while (at < word.size() && isWordSpace(word[at])) {
         ++at;
     }
     negative = false;
