@@ -172,11 +172,11 @@ void StartUp(benchmark::State& state, const std::string& script)
 BENCHMARK_CAPTURE(StartUp, eof, std::string())->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(StartUp, name_quit, std::string("bench\nquit\n"))->Unit(benchmark::kMicrosecond);
 
-// Walking and looking around: items_per_second is commands per second.
-void Session(benchmark::State& state)
+// Whole games from a generated script: items_per_second is commands per
+// second for walking and looking around, pages per second for writing.
+void Scripted(benchmark::State& state, std::string (*makeScript)(std::uint64_t))
 {
-    const auto commands = static_cast<std::uint64_t>(state.range(0));
-    const std::string script = bench::sessionScript(commands);
+    const std::string script = makeScript(static_cast<std::uint64_t>(state.range(0)));
     const std::string pageFile = pageFilePath("no-such-page-file");
     HeapWatch heap;
     for (auto _ : state) {
@@ -185,24 +185,20 @@ void Session(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
     state.counters["heap_peak_bytes"] = heap.peakAbove();
 }
-BENCHMARK(Session)->Arg(1000)->Unit(benchmark::kMillisecond);
-BENCHMARK(Session)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(3);
-
-// Writing pages into the book: items_per_second is pages per second.
-void Write(benchmark::State& state)
-{
-    const auto count = static_cast<std::uint64_t>(state.range(0));
-    const std::string script = bench::writeScript(count);
-    const std::string pageFile = pageFilePath("no-such-page-file");
-    HeapWatch heap;
-    for (auto _ : state) {
-        playGame(script, pageFile);
-    }
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-    state.counters["heap_peak_bytes"] = heap.peakAbove();
-}
-BENCHMARK(Write)->Arg(1000)->Unit(benchmark::kMillisecond);
-BENCHMARK(Write)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK_CAPTURE(Scripted, Session, bench::sessionScript)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Scripted, Session, bench::sessionScript)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->Repetitions(3);
+BENCHMARK_CAPTURE(Scripted, Write, [](std::uint64_t pages) { return bench::writeScript(pages); })
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Scripted, Write, [](std::uint64_t pages) { return bench::writeScript(pages); })
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3);
 
 // A game standing in the library, ready for search commands.
 struct LibraryGame {

@@ -279,9 +279,9 @@ def main():
 
     # Sessions and writing: time per command (per page) at 1,000 and 100,000.
     for title, prefix, bench_prefix, base_name, unit in (
-            ("Sessions of walking and looking around: time per command", "session", "Session", "startup_name",
+            ("Sessions of walking and looking around: time per command", "session", "Scripted/Session", "startup_name",
              "command"),
-            ("Writing pages in one game (after taking the book): time per page", "write", "Write", "write_0",
+            ("Writing pages in one game (after taking the book): time per page", "write", "Scripted/Write", "write_0",
              "page")):
         table.section(title + f" (process figures: whole run minus a game without them)")
         small = {}
