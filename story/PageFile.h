@@ -1,8 +1,12 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
+
+#include "PatternSearch.h"
 
 // The page file: the one piece of data that outlives a game. It is shared by
 // every game process on the machine and only grows. It holds page records,
@@ -12,18 +16,22 @@
 //   the page text (its words, each followed by a space), '\n'
 //
 // with no header, separator, length or time stamp. This class is the only
-// place that knows that format and how the file is locked:
+// place that knows that format and how the file is shared:
 //
-// - Writers take an exclusive advisory lock (flock) for each record, append
-//   the whole record through an O_APPEND descriptor, retrying short writes,
-//   and make it durable before they let go. A record that cannot be written
-//   whole is cut off again, back to the size seen under the lock, so the file
-//   never holds part of a record.
-// - Readers take a shared lock only to learn how far the file holds whole
-//   records, and then read up to there without holding it: everything below
-//   that size is finished and is never changed again, and a reader that is
-//   slow to hand its text on (a player's terminal that does not read) keeps
-//   no writer waiting.
+// - A record is whole once its text line has its line end. Only a writer
+//   that dies in the middle of a record (SIGKILL, power loss) can leave an
+//   unfinished one, and only at the end of the file: a last line without a
+//   line end, and before it perhaps a number line whose text never came.
+// - Writers take an exclusive advisory lock (flock) for each record, waiting
+//   for it a few seconds at most. Under the lock they first cut off an
+//   unfinished record left at the end, then append the whole record through
+//   an O_APPEND descriptor, retrying short writes, and make it durable
+//   before they let go. The signals that end or stop a process wait until
+//   the record is whole. A record that cannot be written whole is cut off
+//   again, so a failed write leaves the file as it was.
+// - Readers take no lock, so no writer can keep them waiting: they read up
+//   to the end of the last whole record they find, and everything before it
+//   is finished and never changes again.
 // - Reading streams the file through a buffer of fixed size: memory does not
 //   grow with the file, nor with the length of a line.
 class PageFile {
@@ -32,10 +40,18 @@ public:
 
     const std::string& path() const { return filePath; }
 
+    // How long a writer waits for another game to finish its record before
+    // it gives up; the page then stays with the player.
+    static constexpr std::chrono::milliseconds lockWait{3000};
+    // How much of the file a reader takes in at a time.
+    static constexpr std::size_t readBlock = std::size_t{256} * 1024;
+
     // Appends the record of one page. True once the whole record is in the
-    // file; false, with the file as it was, when it cannot be opened or
-    // written (missing directory, read-only, not a regular file, disk full).
-    // A text that holds a line end would break the format and is refused.
+    // file; false, with the file as it was, when it cannot be opened, locked
+    // or written (missing directory, read-only, not a regular file, disk
+    // full, another game holding the lock too long). A text that holds a
+    // line end would break the format and is refused. A page file this
+    // creates is readable and writable by its owner and group only.
     bool append(unsigned long long number, std::string_view text) const;
 
     // Receives a text in pieces, in order, without its line end.
@@ -43,10 +59,11 @@ public:
 
     enum class Lookup { Found, NotFound, CannotOpen };
 
-    // Reads the file line by line from the start and compares every line,
-    // whole and byte for byte, with key; at the first equal line the line
-    // after it (empty if there is none) goes to piece, and reading stops.
-    Lookup findText(std::string_view key, const TextPiece& piece) const;
+    // Finds the first line equal to key, whole and byte for byte (the file's
+    // start is a line start), and hands the line after it (empty if there is
+    // none) to piece. finder does the scanning; any finder gives the same
+    // answers.
+    Lookup findText(std::string_view key, const TextPiece& piece, PatternFinder finder = fastestPatternFinder) const;
 
     // Lists the texts: while the file has not come to its end, reads a line
     // (the page number) and the next line (the text) and hands the text to

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -126,12 +129,8 @@ TEST_F(PageFileTest, FindsTheOldestTextUnderAKey)
 
 TEST_F(PageFileTest, KeyOnTheLastLine)
 {
-    seed("5\nfive \n9");
-    EXPECT_EQ(find("9"), "");
-    seed("5\nfive \n9\n");
-    EXPECT_EQ(find("9"), "");
-    seed("5\nfive");
-    EXPECT_EQ(find("5"), "five");
+    seed("5\nfive \n");
+    EXPECT_EQ(find("five "), "");
 }
 
 TEST_F(PageFileTest, MissingOrEmptyFile)
@@ -147,10 +146,56 @@ TEST_F(PageFileTest, ListingEndsWithAnEmptyPass)
 {
     seed("1\none \n2\ntwo \n");
     EXPECT_EQ(list(), "one |two ||");
-    seed("1\none \n2\n"); // a number without its text
-    EXPECT_EQ(list(), "one ||");
-    seed("1\none \n2\ntwo"); // a text without its line end
-    EXPECT_EQ(list(), "one |two|");
+    seed("5\n\n6\nsix \n"); // an empty text is a whole record too
+    EXPECT_EQ(list(), "|six ||");
+}
+
+// What a writer that died in the middle of its record can leave at the end
+// of the file, and the file a reader sees and the next writer makes of it.
+struct UnfinishedEnd {
+    const char* what;
+    const char* file;
+    const char* whole; // the whole records in it
+};
+
+const UnfinishedEnd unfinishedEnds[] = {
+    {"cut inside the number line", "1\nabc \n12", "1\nabc \n"},
+    {"cut right after the number line", "1\nabc \n12\n", "1\nabc \n"},
+    {"cut inside the text", "1\nabc \n12\nhalf a te", "1\nabc \n"},
+    {"the last line end missing", "1\nabc \n2\ntwo", "1\nabc \n"},
+    {"nothing whole at all", "12", ""},
+    {"only a number line", "12\n", ""},
+    {"a whole file", "1\nabc \n", "1\nabc \n"},
+    {"an empty text last", "1\nabc \n2\n\n", "1\nabc \n2\n\n"},
+    {"CR LF line ends", "1\r\nabc \r\n", "1\r\nabc \r\n"},
+    {"CR LF line ends, cut after the number", "1\r\nabc \r\n2\r\n", "1\r\nabc \r\n2\r\n"},
+};
+
+TEST_F(PageFileTest, ReadersSeeOnlyWholeRecords)
+{
+    for (const UnfinishedEnd& end : unfinishedEnds) {
+        SCOPED_TRACE(end.what);
+        seed(end.file);
+        EXPECT_EQ(find("12"), "<none>");
+        EXPECT_EQ(find("2"), std::string(end.whole).find("2\n") == std::string::npos ? "<none>" : "");
+        std::string listing;
+        std::string wholeListing;
+        PageFile(path).listTexts([&](std::string_view piece) { listing += piece; }, [&] { listing += '|'; });
+        seed(end.whole);
+        PageFile(path).listTexts([&](std::string_view piece) { wholeListing += piece; }, [&] { wholeListing += '|'; });
+        EXPECT_EQ(listing, wholeListing);
+    }
+}
+
+TEST_F(PageFileTest, AWriterCutsAnUnfinishedRecordAndNothingElse)
+{
+    for (const UnfinishedEnd& end : unfinishedEnds) {
+        SCOPED_TRACE(end.what);
+        seed(end.file);
+        ASSERT_TRUE(PageFile(path).append(3, "three "));
+        EXPECT_EQ(contents(), std::string(end.whole) + "3\nthree \n");
+        EXPECT_EQ(find("3"), "three ");
+    }
 }
 
 TEST_F(PageFileTest, LongLinesStreamThroughAFixedBuffer)
@@ -192,6 +237,64 @@ TEST_F(PageFileTest, AKeyedSearchStopsAtTheFirstMatch)
     }
     EXPECT_EQ(find("1"), "found ");
     EXPECT_LT(bytesRead() - before, 2 * 1024 * 1024);
+}
+
+TEST_F(PageFileTest, ANewFileIsForOwnerAndGroupOnly)
+{
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{027}}) {
+        std::filesystem::remove(path);
+        const mode_t saved = umask(mask);
+        const bool appended = PageFile(path).append(1, "a ");
+        umask(saved);
+        ASSERT_TRUE(appended);
+        struct stat status {};
+        ASSERT_EQ(stat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0660 & ~mask) << "umask " << std::oct << mask;
+    }
+    // An existing file keeps its mode.
+    ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+    ASSERT_TRUE(PageFile(path).append(2, "b "));
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0604);
+}
+
+TEST_F(PageFileTest, AHeldLockMakesWritersGiveUpAndReadersGoOn)
+{
+    seed("1\none \n");
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        // Another game that holds the lock and does not let go.
+        const int fd = open(path.c_str(), O_RDONLY);
+        char byte = 0;
+        _exit(fd >= 0 && flock(fd, LOCK_EX) == 0 && write(ready[1], "x", 1) == 1 && read(release[0], &byte, 1) >= 0
+                  ? 0
+                  : 1);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(find("1"), "one ");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, PageFile::lockWait / 2);
+    EXPECT_FALSE(PageFile(path).append(2, "two "));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, PageFile::lockWait);
+    EXPECT_LT(waited, PageFile::lockWait * 3);
+    EXPECT_EQ(contents(), "1\none \n");
+
+    ASSERT_EQ(write(release[1], "x", 1), 1);
+    int status = 0;
+    waitpid(holder, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(PageFile(path).append(2, "two "));
+    for (const int fd : {ready[0], ready[1], release[0], release[1]}) {
+        close(fd);
+    }
 }
 
 TEST_F(PageFileTest, ConcurrentAppendsStayWhole)
