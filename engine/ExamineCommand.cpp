@@ -15,9 +15,9 @@ int ExamineCommand::execute(Command command)
         // Nothing by that name (or no name at all): look around instead.
         game.printCurrentRoom(true);
     } else if (item->getType() == ItemType::READABLE) {
-        game.output() << "It reads: \n\n" << item->detailsText() << '\n';
+        game.output() << "It reads: \n\n" << item->examine() << '\n';
     } else {
-        game.say(item->detailsText());
+        game.say(item->examine());
     }
     return 0;
 }

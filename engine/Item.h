@@ -20,8 +20,9 @@ public:
     std::string getOriginalDescription() const { return originalDescription; }
     std::vector<std::string> getKeywords() const { return keywords; }
     ItemType getType() const { return type; }
-    // The details, shown when the item is examined.
-    std::string examine() const { return details; }
+    // The details, shown when the item is examined. An item whose details
+    // follow from something else can put them together here.
+    virtual std::string examine() const { return details; }
     bool canInventory() const { return inventoryAllowed; }
     bool canDrop() const { return dropAllowed; }
     void setDropped(bool value) { dropped = value; }

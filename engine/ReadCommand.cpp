@@ -14,7 +14,7 @@ int ReadCommand::execute(Command command)
     if (item == nullptr) {
         game.say(name.empty() ? "Read what?" : "There's nothing to read here");
     } else if (item->getType() == ItemType::READABLE) {
-        game.output() << "\n\"" << item->detailsText() << "\"\n\n";
+        game.output() << "\n\"" << item->examine() << "\"\n\n";
     } else {
         game.say("Nothing happened");
     }

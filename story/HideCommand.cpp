@@ -8,8 +8,8 @@
 
 #include "AbstractGame.h"
 #include "Example.h"
-#include "Item.h"
 #include "PageFile.h"
+#include "PageItem.h"
 #include "Pages.h"
 
 namespace {
@@ -34,17 +34,16 @@ bool hideOne(AbstractGame& game, const PageFile& file, std::size_t index)
     return true;
 }
 
-// Lets the pages at indices [first, last) go and brings the page item up to
-// date: the name counts the pages still held, the details show their blocks.
-void letGo(Item& pageItem, std::size_t first, std::size_t last)
+// Lets the pages at indices [first, last) go; the page item's name counts
+// the pages still held, and its details show theirs from now on.
+void letGo(PageItem& pageItem, std::size_t first, std::size_t last)
 {
     if (first == last) {
         return;
     }
     const auto begin = pages.begin() + static_cast<std::ptrdiff_t>(first);
     pages.erase(begin, begin + static_cast<std::ptrdiff_t>(last - first));
-    pageItem.setNewItemName(pageItemName(pages.size()));
-    pageItem.setNewItemDetails(pageDetails(pages));
+    pageItem.recount();
 }
 
 // A position of a page held: 1 <= position <= number of pages held.
@@ -82,7 +81,7 @@ int HideCommand::execute(Command command)
         game.say("Thats kinda obvious, isnt it? Maybe you should hide pages between pages...");
         return 0;
     }
-    Item* pageItem = game.getInventoryItem("page");
+    auto* pageItem = dynamic_cast<PageItem*>(game.getInventoryItem("page"));
     if (pageItem == nullptr) {
         game.say("You dont have pages to hide...");
         return 0;

@@ -4,7 +4,7 @@
 
 #include "Command.h"
 
-std::vector<Page> pages;
+std::deque<Page> pages;
 
 const std::string stddelimiter = " ";
 
@@ -79,11 +79,15 @@ std::optional<long long> readPosition(std::string_view word)
     return -static_cast<long long>(*magnitude);
 }
 
-std::string pageText(const std::vector<std::string>& words, std::size_t from)
+std::string pageText(std::string_view words)
 {
+    // Never longer than the words with one more blank: a page text may be
+    // as long as the line it comes from, and is built once, at its size.
     std::string text;
-    for (std::size_t i = from; i < words.size(); ++i) {
-        text += words[i];
+    text.reserve(words.size() + stddelimiter.size());
+    WordScanner scanner(words);
+    while (scanner.next()) {
+        text += scanner.word();
         text += stddelimiter;
     }
     return text;
@@ -98,7 +102,7 @@ void appendPageBlock(std::string& details, const Page& page)
     details += '"';
 }
 
-std::string pageDetails(const std::vector<Page>& held)
+std::string pageDetails(const std::deque<Page>& held)
 {
     std::size_t size = 0;
     for (const Page& page : held) {

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // The torn-out pages of the big old book, held in memory until they are
 // hidden in the page file.
@@ -18,8 +18,9 @@ struct Page {
 
 // The pages written and not yet hidden, oldest first. A page's position is
 // its 1-based place in this list. The write command's constructor empties it,
-// a write appends one page, a hide removes pages.
-extern std::vector<Page> pages;
+// a write appends one page, a hide removes pages. A deque, so that hiding
+// the first page again and again costs the same each time.
+extern std::deque<Page> pages;
 
 // Written after every word of a page text.
 extern const std::string stddelimiter;
@@ -39,9 +40,9 @@ std::optional<unsigned long long> readPageNumber(std::string_view word);
 // Empty when no digit can be read or the value does not fit.
 std::optional<long long> readPosition(std::string_view word);
 
-// The page text made of words[from] to the last word, each followed by
-// stddelimiter.
-std::string pageText(const std::vector<std::string>& words, std::size_t from);
+// The page text made of the white-space separated words of words, each
+// followed by stddelimiter.
+std::string pageText(std::string_view words);
 
 // Appends the block that shows page in the page item's details: a line end,
 // the header with the page-number word as typed, an empty line, then the
@@ -49,7 +50,7 @@ std::string pageText(const std::vector<std::string>& words, std::size_t from);
 void appendPageBlock(std::string& details, const Page& page);
 
 // The page item's details for the given pages: their blocks, oldest first.
-std::string pageDetails(const std::vector<Page>& held);
+std::string pageDetails(const std::deque<Page>& held);
 
 // The page item's name when count pages are held.
 std::string pageItemName(std::size_t count);

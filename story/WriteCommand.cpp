@@ -2,17 +2,18 @@
 
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "AbstractGame.h"
-#include "Item.h"
+#include "Command.h"
+#include "PageItem.h"
 #include "Pages.h"
 
 WriteCommand::WriteCommand()
 {
     cleanse = false;
     pages.clear();
-    pages.reserve(10);
 }
 
 std::vector<std::string> WriteCommand::getRecognizedCommands() { return {"write-on", "write"}; }
@@ -24,16 +25,22 @@ int WriteCommand::execute(Command command)
         game.say("You need a book or something to write to");
         return 0;
     }
-    const std::vector<std::string>& words = command.args();
-    if (words.size() < 3) {
+    // The first two words are looked at on their own; the rest is the text.
+    // Nothing splits the whole line into words: a line of millions of words
+    // is held as one text, not as millions of strings.
+    const std::string_view rest = command.argsString();
+    WordScanner scanner(rest);
+    const std::string_view onWhat = scanner.next() ? scanner.word() : std::string_view();
+    const std::string_view numberWord = scanner.next() ? scanner.word() : std::string_view();
+    if (!scanner.next()) {
         game.say("On which page you want to write what?");
         return 0;
     }
-    if (words[0] != "page") {
+    if (onWhat != "page") {
         game.say("You cannot write on that...");
         return 0;
     }
-    const std::optional<unsigned long long> number = readPageNumber(words[1]);
+    const std::optional<unsigned long long> number = readPageNumber(numberWord);
     if (!number) {
         game.say("Thats not a page number");
         return 0;
@@ -42,22 +49,17 @@ int WriteCommand::execute(Command command)
         game.say("You cannot write on that...");
         return 0;
     }
-    pages.push_back(Page{*number, words[1], pageText(words, 2)});
+    // Everything that may run out of memory happens before anything changes.
+    Page page{*number, std::string(numberWord), pageText(rest.substr(scanner.position()))};
+    auto* pageItem = dynamic_cast<PageItem*>(game.getInventoryItem("page"));
+    std::unique_ptr<PageItem> newItem = pageItem == nullptr ? std::make_unique<PageItem>() : nullptr;
+    pages.push_back(std::move(page));
     game.say("Crrrsccccccchht you ripped that page out of the book");
-
-    // The details grow by one block in place, so that writing stays linear
-    // in the number of pages.
-    std::string block;
-    appendPageBlock(block, pages.back());
-    Item* pageItem = game.getInventoryItem("page");
-    if (pageItem == nullptr) {
-        pageItem = game.keepItem(std::make_unique<Item>(ItemType::OBJECT, true, false, pageItemName(pages.size()),
-                                                        std::vector<std::string>{"page", "pages"},
-                                                        "pages out of the big old book", std::move(block)));
-        game.addToInventory(pageItem);
+    if (newItem != nullptr) {
+        newItem->recount();
+        game.addToInventory(game.keepItem(std::move(newItem)));
     } else {
-        pageItem->appendItemDetails(block);
-        pageItem->setNewItemName(pageItemName(pages.size()));
+        pageItem->recount();
     }
     return 0;
 }

@@ -51,14 +51,14 @@ TEST(Pages, PositionsReadLikeASignedConversion)
 
 TEST(Pages, TextsBlocksAndNames)
 {
-    EXPECT_EQ(pageText({"page", "3", "the", "end"}, 2), "the end ");
-    EXPECT_EQ(pageText({"page", "3"}, 2), "");
+    EXPECT_EQ(pageText("the  \t end"), "the end ");
+    EXPECT_EQ(pageText(" "), "");
 
     std::string details;
     appendPageBlock(details, Page{7, "007", "hello world "});
     EXPECT_EQ(details, "\nThis is page nr. 007 of the big old book and it reads:\n\n\t\"hello world \"");
 
-    const std::vector<Page> held{{1, "1", "a "}, {12, "12", "b "}};
+    const std::deque<Page> held{{1, "1", "a "}, {12, "12", "b "}};
     EXPECT_EQ(pageDetails(held), "\nThis is page nr. 1 of the big old book and it reads:\n\n\t\"a \""
                                  "\nThis is page nr. 12 of the big old book and it reads:\n\n\t\"b \"");
     EXPECT_EQ(pageDetails({}), "");

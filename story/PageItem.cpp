@@ -1,0 +1,13 @@
+#include "PageItem.h"
+
+#include "Pages.h"
+
+PageItem::PageItem()
+    : Item(ItemType::OBJECT, true, false, pageItemName(pages.size()), {"page", "pages"},
+           "pages out of the big old book", "")
+{
+}
+
+std::string PageItem::examine() const { return pageDetails(pages); }
+
+void PageItem::recount() { setNewItemName(pageItemName(pages.size())); }
