@@ -1,7 +1,15 @@
 #include "AbstractGame.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
+#include <fstream>
 #include <istream>
+#include <limits>
+#include <new>
+#include <optional>
 #include <ostream>
 #include <utility>
 
@@ -220,14 +228,146 @@ void AbstractGame::printCurrentRoom(bool force)
     }
 }
 
+namespace {
+
+// Lines come in through a buffer of this size.
+constexpr std::size_t readChunk = std::size_t{64} * 1024;
+
+// The memory limit of this process's control group (a service's MemoryMax=),
+// if it has one.
+std::optional<unsigned long long> groupMemoryLimit()
+{
+    std::ifstream groups("/proc/self/cgroup");
+    std::string entry;
+    while (std::getline(groups, entry)) {
+        if (entry.rfind("0::", 0) == 0) {
+            std::ifstream limit("/sys/fs/cgroup" + entry.substr(3) + "/memory.max");
+            unsigned long long bytes = 0;
+            if (limit >> bytes) { // "max" means none
+                return bytes;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// Keeps the pieces of a line up to a limit; past it, and when memory runs
+// out, the rest of the line is only counted as cut.
+class LinePieces {
+public:
+    explicit LinePieces(std::size_t limit) : room(limit) {}
+
+    void keep(const char* data, std::size_t length)
+    {
+        if (length > room) {
+            length = room;
+            cut = true;
+        }
+        if (length == 0) {
+            return;
+        }
+        try {
+            pieces.emplace_back(data, length);
+            room -= length;
+            kept += length;
+        } catch (const std::bad_alloc&) {
+            dropAll();
+        }
+    }
+
+    // Joins the pieces into line: one allocation of the line's size, so a
+    // long line is never held in a string that doubles while it grows.
+    void joinInto(std::string& line)
+    {
+        try {
+            if (pieces.size() == 1) {
+                line = std::move(pieces.front());
+            } else {
+                line.reserve(kept);
+                for (std::string& piece : pieces) {
+                    line += piece;
+                    std::string().swap(piece);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            line.clear();
+            dropAll();
+        }
+    }
+
+    bool wasCut() const { return cut; }
+
+private:
+    void dropAll()
+    {
+        std::vector<std::string>().swap(pieces);
+        room = 0;
+        kept = 0;
+        cut = true;
+    }
+
+    std::vector<std::string> pieces;
+    std::size_t room;
+    std::size_t kept = 0;
+    bool cut = false;
+};
+
+} // namespace
+
+std::size_t AbstractGame::defaultLineLimit()
+{
+    // The least of the machine's memory, the process's address-space and
+    // data limits, and its control group's limit.
+    const long pageCount = ::sysconf(_SC_PHYS_PAGES);
+    const long pageBytes = ::sysconf(_SC_PAGESIZE);
+    unsigned long long memory = pageCount > 0 && pageBytes > 0 ? static_cast<unsigned long long>(pageCount) *
+                                                                     static_cast<unsigned long long>(pageBytes)
+                                                               : std::numeric_limits<unsigned long long>::max();
+    for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+        rlimit limit{};
+        if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+            memory = std::min<unsigned long long>(memory, limit.rlim_cur);
+        }
+    }
+    if (const std::optional<unsigned long long> group = groupMemoryLimit()) {
+        memory = std::min(memory, *group);
+    }
+    return static_cast<std::size_t>(std::min<unsigned long long>(memory / 8, std::numeric_limits<std::size_t>::max()));
+}
+
 bool AbstractGame::readLine(std::string& line)
 {
+    line.clear();
+    lineCut = false;
     // A player who can no longer see the output has left.
-    if (!out.flush() || !std::getline(in, line)) {
+    if (!out.flush()) {
         return false;
     }
+    std::array<char, readChunk> chunk;
+    LinePieces pieces(longestLine);
+    bool any = false;   // anything read, a line end included
+    bool ended = false; // the line was ended by a line end
+    while (true) {
+        in.getline(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        any = any || got > 0;
+        // getline fails without reaching the end of input when the chunk is
+        // full; the line goes on.
+        const bool full = in.fail() && !in.eof() && !in.bad();
+        ended = !in.fail() && !in.eof();
+        pieces.keep(chunk.data(), ended ? got - 1 : got);
+        if (!full) {
+            break;
+        }
+        in.clear();
+    }
+    if (!any) {
+        return false;
+    }
+    pieces.joinInto(line);
+    lineCut = pieces.wasCut();
     // A CR right before the LF is part of the line end (telnet-style clients).
-    if (!in.eof() && !line.empty() && line.back() == '\r') {
+    if (ended && !lineCut && !line.empty() && line.back() == '\r') {
         line.pop_back();
     }
     return true;

@@ -73,7 +73,16 @@ public:
 
     // Reads one line of input without its line end (LF, or CR LF). Output
     // is flushed first, since prompts have no line end. False at end of input.
+    // A line longer than the line limit is read to its end but only its
+    // first lineLimit() bytes are kept, and lineWasCut() tells so.
     bool readLine(std::string& line);
+    bool lineWasCut() const { return lineCut; }
+    // The longest line kept whole. By default an eighth of the memory the
+    // process may use (see defaultLineLimit), since a line is held a few
+    // times over while it is read and handled.
+    std::size_t lineLimit() const { return longestLine; }
+    void setLineLimit(std::size_t limit) { longestLine = limit; }
+    static std::size_t defaultLineLimit();
     // Writes text followed by a line end.
     void say(std::string_view text);
     std::ostream& output() { return out; }
@@ -97,4 +106,6 @@ private:
     std::istream& in;
     std::ostream& out;
     bool quitting = false;
+    std::size_t longestLine = defaultLineLimit();
+    bool lineCut = false;
 };

@@ -1,6 +1,7 @@
 #include "Parser.h"
 
 #include <istream>
+#include <new>
 #include <ostream>
 #include <utility>
 
@@ -12,6 +13,10 @@ namespace {
 
 bool isFiller(std::string_view word) { return word == "at" || word == "the" || word == "a" || word == "an"; }
 
+// The answer to a line too long to be held, or to be handled in the memory
+// the game has.
+const char* const tooLong = "That line is too long for me, try a shorter one...";
+
 } // namespace
 
 Parser::Parser(AbstractGame* game) : game(game) {}
@@ -21,11 +26,24 @@ void Parser::run()
     std::string line;
     while (true) {
         game->output() << "> ";
-        if (!game->readLine(line) || line.empty() || line == "quit" || line == "exit") {
+        if (!game->readLine(line)) {
             return;
         }
-        if (!handleInput(line)) {
-            game->say("I dont understand the command.");
+        if (game->lineWasCut()) {
+            game->say(tooLong);
+            continue;
+        }
+        if (line.empty() || line == "quit" || line == "exit") {
+            return;
+        }
+        try {
+            if (!handleInput(line)) {
+                game->say("I dont understand the command.");
+            }
+        } catch (const std::bad_alloc&) {
+            // Handlers take what they need before they change anything, so a
+            // command that runs out of memory has changed nothing.
+            game->say(tooLong);
         }
         if (game->hasQuit()) {
             game->output().flush();
@@ -39,6 +57,9 @@ void Parser::tokenize(const std::string& line, std::vector<std::string>& words) 
 std::string Parser::cleanseLine(const std::string& line)
 {
     std::string result;
+    // Each word kept gets one blank before it, so the result is at most one
+    // byte longer than the line; it is built once, at that size.
+    result.reserve(line.size() + 1);
     WordScanner scanner(line);
     while (scanner.next()) {
         if (!isFiller(scanner.word())) {
@@ -97,10 +118,11 @@ bool Parser::handleInput(const std::string& line)
     std::string word(commandWord);
     std::string args;
     if (handler->cleanse) {
-        const std::string cleansed = cleanseLine(line);
+        std::string cleansed = cleanseLine(line);
         const std::size_t from = cleansedStart + word.size() + 2;
         if (cleansed.size() > from) {
-            args = cleansed.substr(from);
+            cleansed.erase(0, from);
+            args = std::move(cleansed);
         }
     } else {
         const std::size_t from = rawStart + word.size() + 1;

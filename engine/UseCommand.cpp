@@ -1,6 +1,5 @@
 #include "UseCommand.h"
 
-#include <algorithm>
 #include <string_view>
 
 #include "AbstractGame.h"
@@ -9,17 +8,13 @@ namespace {
 
 bool isSeparator(std::string_view word) { return word == "into" || word == "in" || word == "on" || word == "to"; }
 
-// The words from first up to, not including, last, joined by single blanks.
-std::string joinWords(const std::vector<std::string>& words, std::size_t first, std::size_t last)
+// Appends word to text, after a blank unless text is empty.
+void appendWord(std::string& text, std::string_view word)
 {
-    std::string joined;
-    for (std::size_t i = first; i < last; ++i) {
-        if (i > first) {
-            joined += ' ';
-        }
-        joined += words[i];
+    if (!text.empty()) {
+        text += ' ';
     }
-    return joined;
+    text += word;
 }
 
 } // namespace
@@ -29,23 +24,29 @@ std::vector<std::string> UseCommand::getRecognizedCommands() { return {"use", "a
 int UseCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
-    const std::vector<std::string>& words = command.args();
-    if (words.empty()) {
+    WordScanner scanner(command.argsString());
+    if (!scanner.next()) {
         game.say("Huh?");
         return 0;
     }
-    // The first separator splits tool from target; without one the last word
-    // is dropped, which leaves the target empty.
-    const auto separator =
-        std::find_if(words.begin(), words.end(), [](const std::string& word) { return isSeparator(word); });
-    const std::size_t split =
-        separator == words.end() ? words.size() - 1 : static_cast<std::size_t>(separator - words.begin());
-    const std::string target = joinWords(words, split + 1, words.size());
-    if (split == 0 || target.empty()) {
+    // The first separator splits tool from target, each joined by single
+    // blanks; later separators are part of the target. Without a separator
+    // there is no target.
+    std::string tool;
+    std::string target;
+    bool separated = false;
+    do {
+        const std::string_view word = scanner.word();
+        if (!separated && isSeparator(word)) {
+            separated = true;
+        } else {
+            appendWord(separated ? target : tool, word);
+        }
+    } while (scanner.next());
+    if (tool.empty() || target.empty()) {
         game.say("What do you want to use it on?");
         return 0;
     }
-    const std::string tool = joinWords(words, 0, split);
     Item* toolItem = game.getInventoryItem(tool);
     Item* targetItem = game.getInventoryItem(target);
     if (targetItem == nullptr) {
