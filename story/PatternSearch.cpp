@@ -42,39 +42,55 @@ std::size_t findPatternPortable(const char* data, std::size_t size, std::string_
 }
 
 #if defined(__SSE2__)
+namespace {
+
+// The places among the 16 starting at data[at] whose first two and last two
+// bytes equal the pattern's, one bit each.
+struct Candidates {
+    __m128i first;
+    __m128i second;
+    __m128i beforeLast;
+    __m128i last;
+    std::size_t length;
+
+    unsigned at(const char* data) const
+    {
+        const auto load = [data](std::size_t offset) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + offset));
+        };
+        const __m128i front = _mm_and_si128(_mm_cmpeq_epi8(load(0), first), _mm_cmpeq_epi8(load(1), second));
+        const __m128i back =
+            _mm_and_si128(_mm_cmpeq_epi8(load(length - 2), beforeLast), _mm_cmpeq_epi8(load(length - 1), last));
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(front, back)));
+    }
+};
+
+} // namespace
+
 std::size_t findPatternSse2(const char* data, std::size_t size, std::string_view pattern)
 {
     const std::size_t length = pattern.size();
     if (length < 3) {
         return findPatternPortable(data, size, pattern);
     }
-    if (size < length) {
-        return noMatch;
-    }
-    const __m128i first = _mm_set1_epi8(pattern[0]);
-    const __m128i second = _mm_set1_epi8(pattern[1]);
-    const __m128i last = _mm_set1_epi8(pattern[length - 1]);
+    const Candidates candidates{_mm_set1_epi8(pattern[0]), _mm_set1_epi8(pattern[1]),
+                                _mm_set1_epi8(pattern[length - 2]), _mm_set1_epi8(pattern[length - 1]), length};
+    // What the four byte compares leave to check: the bytes between.
+    const std::size_t middle = length > 4 ? length - 4 : 0;
     std::size_t at = 0;
-    // Each round loads 16 bytes at at, at + 1 and at + length - 1; the
-    // furthest byte read is at + length + 14.
-    for (; at + length + 15 <= size; at += 16) {
-        const auto* here = reinterpret_cast<const __m128i*>(data + at);
-        const __m128i a = _mm_loadu_si128(here);
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 1));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + length - 1));
-        const __m128i hits =
-            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, second)), _mm_cmpeq_epi8(c, last));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    // Each round looks at 32 places; the furthest byte read is
+    // at + 16 + length - 1 + 15.
+    for (; at + length + 31 <= size; at += 32) {
+        auto mask = candidates.at(data + at) | (candidates.at(data + at + 16) << 16);
         while (mask != 0) {
-            const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-            // The first two bytes and the last are known to match.
-            if (std::memcmp(data + at + bit + 2, pattern.data() + 2, length - 3) == 0) {
-                return at + bit;
+            const auto place = at + static_cast<std::size_t>(__builtin_ctz(mask));
+            if (std::memcmp(data + place + 2, pattern.data() + 2, middle) == 0) {
+                return place;
             }
             mask &= mask - 1;
         }
     }
-    // The last few places, too close to the end for a 16-byte load.
+    // The last few places, too close to the end for the 16-byte loads.
     const std::size_t rest = findPatternPortable(data + at, size - at, pattern);
     return rest == noMatch ? noMatch : at + rest;
 }

@@ -1,6 +1,7 @@
 #include "SearchCommand.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <ostream>
 #include <string_view>
@@ -18,23 +19,65 @@ const char* const nothingFound = "There is nothing to find.";
 
 bool isControlByte(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
-// Prints a text from the page file with each control byte shown as '?'.
-// Another player wrote it: escape sequences, bells or NUL bytes in it must
-// not clear, recolour or retitle this player's terminal. Every other byte is
-// shown as stored.
-void printSafely(std::ostream& out, std::string_view text)
-{
-    while (!text.empty()) {
-        const auto control = std::find_if(text.begin(), text.end(), isControlByte);
-        const auto clean = static_cast<std::size_t>(control - text.begin());
-        out.write(text.data(), static_cast<std::streamsize>(clean));
-        if (control == text.end()) {
-            return;
+// Prints texts from the page file with each control byte shown as '?'.
+// Another player wrote them: escape sequences, bells or NUL bytes in them
+// must not clear, recolour or retitle this player's terminal. Every other
+// byte is shown as stored. The output is gathered and handed to the stream
+// in large writes: a listing of millions of short texts would otherwise
+// cost a stream call or two for each.
+class SafePrinter {
+public:
+    explicit SafePrinter(std::ostream& out) : out(out) {}
+    SafePrinter(const SafePrinter&) = delete;
+    SafePrinter& operator=(const SafePrinter&) = delete;
+    ~SafePrinter() { flush(); }
+
+    // A text, or a piece of one, from the page file.
+    void text(std::string_view text)
+    {
+        while (!text.empty()) {
+            char* to = room();
+            const std::size_t count = std::min(text.size(), buffer.size() - used);
+            for (std::size_t i = 0; i < count; ++i) {
+                to[i] = isControlByte(text[i]) ? '?' : text[i];
+            }
+            used += count;
+            text.remove_prefix(count);
         }
-        out.put('?');
-        text.remove_prefix(clean + 1);
     }
-}
+
+    // The game's own bytes, printed as they are.
+    void raw(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            char* to = room();
+            const std::size_t count = std::min(bytes.size(), buffer.size() - used);
+            std::copy_n(bytes.data(), count, to);
+            used += count;
+            bytes.remove_prefix(count);
+        }
+    }
+
+    void flush()
+    {
+        out.write(buffer.data(), static_cast<std::streamsize>(used));
+        used = 0;
+    }
+
+private:
+    // Where the next bytes go; flushes first when the buffer is full.
+    char* room()
+    {
+        if (used == buffer.size()) {
+            flush();
+        }
+        return buffer.data() + used;
+    }
+
+    std::ostream& out;
+    std::array<char, std::size_t{64} * 1024> buffer{};
+    std::size_t used = 0;
+};
 
 // The lookout, its answer and an empty line.
 void lookOutForSearch(AbstractGame& game)
@@ -55,11 +98,7 @@ int SearchCommand::execute(Command command)
         game.say("This does not look like a place where someone would hide anything");
         return 0;
     }
-    std::ostream& out = game.output();
     const PageFile file(Example::current().pageFilePath());
-    // Texts go to the player as they are read, never held whole.
-    const PageFile::TextPiece print = [&out](std::string_view piece) { printSafely(out, piece); };
-
     const std::string key = command.getArg(0);
     if (key.empty()) {
         game.say("Where do you want to search something?");
@@ -67,20 +106,26 @@ int SearchCommand::execute(Command command)
             return 0;
         }
         lookOutForSearch(game);
-        file.listTexts(print, [&out] { out << "\n\n"; });
+        SafePrinter printer(game.output());
+        file.listTexts([&printer](std::string_view piece) { printer.text(piece); },
+                       [&printer] { printer.raw("\n\n"); });
         return 0;
     }
 
     lookOutForSearch(game);
-    switch (file.findText(key, print)) {
+    // Texts go to the player as they are read, never held whole.
+    SafePrinter printer(game.output());
+    switch (file.findText(key, [&printer](std::string_view piece) { printer.text(piece); })) {
     case PageFile::Lookup::Found:
-        out << "\n\n";
+        printer.raw("\n\n");
         break;
     case PageFile::Lookup::NotFound:
-        out << nothingFound << "\n\n";
+        printer.raw(nothingFound);
+        printer.raw("\n\n");
         break;
     case PageFile::Lookup::CannotOpen:
-        out << nothingFound << '\n';
+        printer.raw(nothingFound);
+        printer.raw("\n");
         break;
     }
     return 0;
