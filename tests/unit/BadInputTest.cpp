@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -173,4 +174,26 @@ TEST(BadInput, PrintfStyleArgumentsArePlainText)
     const std::vector<std::string> dropped = harness::answersTo("take socks\ndrop %s%n\ndrop socks\n");
     EXPECT_EQ(dropped[1], "\nCould not drop the item\n");
     EXPECT_EQ(dropped[2], "\nDropped the socks\n");
+}
+
+TEST(BadInput, LinesPastTheLineLimitAreRefusedAndTheGameGoesOn)
+{
+    harness::TempDir dir;
+    std::istringstream in(std::string(40, 'n') + "\n" + "take " + std::string(50, 's') + "\n" + std::string(100, 'x') +
+                          "\r\n" + "write page 1 " + std::string(200, 'w') + "\ni\n");
+    std::ostringstream out;
+    Example game(in, out, dir.flags());
+    game.setLineLimit(64);
+    game.init();
+    game.play();
+    const std::string output = out.str();
+    // The name keeps its first characters, as with any long name.
+    EXPECT_EQ(greetingIn(output), "have fun again " + std::string(29, 'n'));
+    const std::vector<std::string> answers = harness::answersOf(output);
+    const std::string tooLong = "That line is too long for me, try a shorter one...\n";
+    ASSERT_EQ(answers.size(), 5u);
+    EXPECT_EQ(answers[0], "\nThere's nothing to take with that name!\n");
+    EXPECT_EQ(answers[1], tooLong);
+    EXPECT_EQ(answers[2], tooLong);
+    EXPECT_EQ(answers[3], "\nYour inventory is empty\n");
 }

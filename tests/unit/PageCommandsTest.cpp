@@ -212,6 +212,21 @@ TEST_F(PageCommandsTest, Searching)
             "Those items can't be used in that fashion\n", "Where do you want to search something?\n"}));
 }
 
+TEST_F(PageCommandsTest, ControlBytesOfAnotherPlayersPageShowAsQuestionMarks)
+{
+    const std::string typed =
+        std::string("\x1b[2J\x1b[31mred\x07 nul") + '\0' + "byte del\x7f caf\xc3\xa9 \x1b]0;title\x07";
+    const std::string shown = "?[2J?[31mred? nul?byte del? caf\xc3\xa9 ?]0;title? ";
+    const auto writer = play({"write page 31337 " + typed, "examine page", "hide page 1"});
+    // The writer sees their own page as typed, and the file keeps it so.
+    EXPECT_NE(writer[1].find(typed + " \""), std::string::npos);
+    EXPECT_EQ(contents(), "31337\n" + typed + " \n");
+    const auto reader = play({"search 31337", "search"});
+    const std::string seen = lookout + "Nobody there\n\n";
+    EXPECT_EQ(reader, (std::vector<std::string>{seen + shown + "\n\n", "Where do you want to search something?\n" +
+                                                                           seen + shown + "\n\n\n\n"}));
+}
+
 TEST_F(PageCommandsTest, EachGameStartsWithoutPages)
 {
     play({"write page 1 one"});

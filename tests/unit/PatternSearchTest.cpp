@@ -23,10 +23,11 @@ struct Finder {
 
 const std::vector<Finder>& finders()
 {
-    static const std::vector<Finder> all{
+    static const std::vector<Finder> all
+    {
         {"portable", findPatternPortable},
 #if defined(__SSE2__)
-        {"sse2", findPatternSse2},
+            {"sse2", findPatternSse2},
 #endif
     };
     return all;
@@ -109,8 +110,8 @@ protected:
         const std::optional<std::string> expected = referenceFind(file, key);
         for (const Finder& finder : finders()) {
             std::string text;
-            const PageFile::Lookup result =
-                PageFile(path).findText(key, [&text](std::string_view piece) { text += piece; }, finder.find);
+            const PageFile::Lookup result = PageFile(path).findText(
+                key, [&text](std::string_view piece) { text += piece; }, finder.find);
             if (expected) {
                 EXPECT_EQ(result, PageFile::Lookup::Found) << what << " (" << finder.name << ")";
                 EXPECT_EQ(text, *expected) << what << " (" << finder.name << ")";
@@ -170,8 +171,9 @@ TEST_F(KeyedSearch, KeysAtAndAcrossReadBlockBoundaries)
                 padTo(file, at);
                 file += key + "\nfound it \n";
                 padTo(file, file.size() + 100);
-                check(file, key, "key record at " + std::to_string(at) + " (block boundary " + std::to_string(boundary) +
-                                     ", key of " + std::to_string(key.size()) + " bytes)");
+                check(file, key,
+                      "key record at " + std::to_string(at) + " (block boundary " + std::to_string(boundary) +
+                          ", key of " + std::to_string(key.size()) + " bytes)");
                 if (HasFailure()) {
                     return;
                 }
