@@ -117,7 +117,7 @@ public:
 
 private:
     int fd;
-    char block[pageSize];
+    char block[pageSize]{};
     off_t start = 0;
     std::size_t length = 0;
 };
@@ -451,22 +451,20 @@ PageFile::Lookup PageFile::findText(std::string_view key, const TextPiece& piece
         const std::size_t at = finder(window, windowSize, pattern);
         if (at != noMatch) {
             // The text: the line after the key's, read on as far as it goes.
-            const char* rest = window + at + pattern.size();
-            std::size_t restSize = windowSize - at - pattern.size();
+            std::string_view rest(window + at + pattern.size(), windowSize - at - pattern.size());
             while (true) {
-                const auto* lineEnd = static_cast<const char*>(std::memchr(rest, '\n', restSize));
-                const std::size_t length = lineEnd != nullptr ? static_cast<std::size_t>(lineEnd - rest) : restSize;
-                if (length > 0) {
-                    piece(std::string_view(rest, length));
+                const std::size_t lineEnd = rest.find('\n');
+                const std::string_view text = rest.substr(0, lineEnd);
+                if (!text.empty()) {
+                    piece(text);
                 }
-                if (lineEnd != nullptr) {
+                if (lineEnd != std::string_view::npos) {
                     break;
                 }
-                restSize = blocks.next(readArea);
-                if (restSize == 0) {
+                rest = std::string_view(readArea, blocks.next(readArea));
+                if (rest.empty()) {
                     break;
                 }
-                rest = readArea;
             }
             return Lookup::Found;
         }
