@@ -32,8 +32,9 @@ die() {
 # Inside the private mount namespace (bench/run.sh starts itself again there).
 # ---------------------------------------------------------------------------
 measure() {
+    [[ -n ${BENCH_OUTER_NS:-} && $(readlink /proc/self/ns/mnt) != "$BENCH_OUTER_NS" ]] ||
+        die "not in a private mount namespace"
     local out=$BENCH_OUT quick=$BENCH_QUICK old_game=$BENCH_OLD_GAME
-    [[ $(readlink /proc/self/ns/mnt) != "$BENCH_OUTER_NS" ]] || die "not in a private mount namespace"
     mount -t tmpfs -o size=2g,mode=0755 weekend-bench /home || die "cannot mount a tmpfs on /home"
     [[ $(stat -f -c %T /home) == tmpfs && -z $(ls -A /home) ]] || die "/home is not an empty private tmpfs"
     local in=/home/inputs flags=/home/flags
@@ -236,8 +237,11 @@ available_kib=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
 ((available_kib >= need_kib)) ||
     die "needs $((need_kib / 1024 / 1024)) GiB of free memory (page files in a tmpfs, a long line), has $((available_kib / 1024)) MiB"
 
+# The page file is named explicitly: every game here must use the tmpfs's.
+page_file_option=(--no-warn-unused-cli -DWEEKEND_PAGE_FILE=/home/flags)
 note "building Release binaries in $build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DWEEKEND_BENCH=ON -DWEEKEND_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DWEEKEND_BENCH=ON -DWEEKEND_TESTS=OFF \
+    "${page_file_option[@]}" >/dev/null
 cmake --build "$build" --target weekend hello_world game_bench >/dev/null
 old_game=
 if [[ -n $compare ]]; then
@@ -247,13 +251,14 @@ if [[ -n $compare ]]; then
     mkdir -p "$build/compare-$revision/src"
     git -C "$root" archive "$revision" | tar -x -C "$build/compare-$revision/src"
     cmake -S "$build/compare-$revision/src" -B "$build/compare-$revision/build" -G Ninja \
-        -DCMAKE_BUILD_TYPE=Release -DWEEKEND_TESTS=OFF -DWEEKEND_BENCH=OFF >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DWEEKEND_TESTS=OFF -DWEEKEND_BENCH=OFF "${page_file_option[@]}" >/dev/null
     cmake --build "$build/compare-$revision/build" --target weekend >/dev/null
     old_game=$build/compare-$revision/build/story/weekend
 fi
 
 mkdir -p "$out"
-rm -f "$out"/*.json "$out"/*.md "$out"/*.tsv
+rm -f "$out"/{startup,session,write,hide,search-short,search-long}.{json,md} "$out"/inprocess.json \
+    "$out"/{peak,line,pagefiles,hide,machine}.tsv "$out"/table.md
 command="bench/run.sh"
 [[ $quick == 0 ]] || command+=" --quick"
 [[ -z $compare ]] || command+=" --compare $compare"
