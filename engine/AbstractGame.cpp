@@ -116,7 +116,7 @@ int AbstractGame::processCommand(Command command)
     // previous command ran answers from this line on.
     for (const auto& handler : handlers) {
         const std::vector<std::string> words = handler->getRecognizedCommands();
-        if (std::find(words.begin(), words.end(), command.commandWord()) != words.end()) {
+        if (std::find(words.begin(), words.end(), command.getCommandWord()) != words.end()) {
             return handler->execute(std::move(command));
         }
     }
@@ -151,7 +151,7 @@ void AbstractGame::addToInventory(Item* item)
     if (currentRoom != nullptr) {
         currentRoom->removeItem(item);
     }
-    out << "The " << item->nameText() << " was added to your inventory\n";
+    out << "The " << item->getName() << " was added to your inventory\n";
 }
 
 bool AbstractGame::isCarried(const Item* item) const
@@ -194,7 +194,7 @@ void AbstractGame::printInverntory()
     std::string text;
     for (const Item* item : inventory) {
         text += '\n';
-        text += item->nameText();
+        text += item->getName();
     }
     if (text.empty()) {
         say("Your inventory is empty");
@@ -222,7 +222,7 @@ void AbstractGame::printCurrentRoom(bool force)
         return;
     }
     const std::string description = currentRoom->longDescription(force);
-    out << currentRoom->nameText() << '\n';
+    out << currentRoom->shortDescription() << '\n';
     if (!description.empty()) {
         out << description << '\n';
     }

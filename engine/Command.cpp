@@ -15,7 +15,7 @@ Command::Command(std::string commandWord, std::string argsString)
 {
 }
 
-const std::vector<std::string>& Command::args() const
+const std::vector<std::string>& Command::getArgs() const
 {
     if (!split) {
         splitWords(text, words);
@@ -23,12 +23,6 @@ const std::vector<std::string>& Command::args() const
     }
     return words;
 }
-
-std::string Command::getCommandWord() const { return word; }
-
-std::string Command::getArgsstring() const { return text; }
-
-std::vector<std::string> Command::getArgs() const { return args(); }
 
 std::string Command::getArg(unsigned int index) const
 {

@@ -9,7 +9,7 @@ std::vector<std::string> ExamineCommand::getRecognizedCommands() { return {"exam
 int ExamineCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
-    const std::string& name = command.argsString();
+    const std::string& name = command.getArgsstring();
     const Item* item = game.findItemHereOrCarried(name);
     if (item == nullptr) {
         // Nothing by that name (or no name at all): look around instead.

@@ -16,9 +16,9 @@ public:
     Item& operator=(const Item&) = delete;
     virtual ~Item() = default;
 
-    std::string getName() const { return name; }
-    std::string getOriginalDescription() const { return originalDescription; }
-    std::vector<std::string> getKeywords() const { return keywords; }
+    const std::string& getName() const { return name; }
+    const std::string& getOriginalDescription() const { return originalDescription; }
+    const std::vector<std::string>& getKeywords() const { return keywords; }
     ItemType getType() const { return type; }
     // The details, shown when the item is examined. An item whose details
     // follow from something else can put them together here.
@@ -35,11 +35,6 @@ public:
     void setNewItemDetails(std::string newDetails) { details = std::move(newDetails); }
     // Appends to the details in place, so that growing texts stay linear.
     void appendItemDetails(std::string_view more) { details.append(more); }
-
-    // Borrowing accessors for the engine's own printing.
-    const std::string& nameText() const { return name; }
-    const std::string& detailsText() const { return details; }
-    const std::string& originalDescriptionText() const { return originalDescription; }
 
 private:
     std::vector<std::string> keywords;

@@ -44,7 +44,7 @@ int NavigateCommand::execute(Command command)
 {
     // Only words of the list above are dispatched here; arguments are ignored.
     for (const auto& [word, direction] : directionWords) {
-        if (word == command.commandWord()) {
+        if (word == command.getCommandWord()) {
             AbstractGame::instance->goInDirection(direction);
             break;
         }

@@ -8,6 +8,7 @@
 #include "AbstractCommand.h"
 #include "AbstractGame.h"
 #include "Command.h"
+#include "WordScanner.h"
 
 namespace {
 

@@ -9,7 +9,7 @@ std::vector<std::string> ReadCommand::getRecognizedCommands() { return {"read", 
 int ReadCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
-    const std::string& name = command.argsString();
+    const std::string& name = command.getArgsstring();
     const Item* item = game.findItemHereOrCarried(name);
     if (item == nullptr) {
         game.say(name.empty() ? "Read what?" : "There's nothing to read here");

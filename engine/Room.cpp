@@ -54,17 +54,17 @@ std::string Room::longDescription(bool force)
             text += '\n';
             if (item->wasDropped()) {
                 text += "A ";
-                text += item->nameText();
+                text += item->getName();
                 text += " is lying on the ground";
             } else {
-                text += item->originalDescriptionText();
+                text += item->getOriginalDescription();
             }
         }
         return text;
     }
     for (const Item* item : items) {
         text += '\n';
-        text += item->nameText();
+        text += item->getName();
     }
     return text.empty() ? text : "\nThe room contains:" + text;
 }

@@ -38,8 +38,8 @@ public:
     Item* getItem(std::string_view keyword) const;
     const std::vector<Item*>& getItems() const { return items; }
 
-    std::string shortDescription() const { return name; }
-    const std::string& nameText() const { return name; }
+    // The room's name.
+    const std::string& shortDescription() const { return name; }
     // The full description with the items' placing sentences on the first
     // visit or when forced; otherwise the list of item names, or "".
     std::string longDescription(bool force);

@@ -7,7 +7,7 @@ std::vector<std::string> TakeCommand::getRecognizedCommands() { return {"take", 
 int TakeCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
-    const std::string& name = command.argsString();
+    const std::string& name = command.getArgsstring();
     Item* item = game.findItemHereOrCarried(name);
     if (item == nullptr) {
         game.say("There's nothing to take with that name!");

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "AbstractGame.h"
+#include "WordScanner.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ std::vector<std::string> UseCommand::getRecognizedCommands() { return {"use", "a
 int UseCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
-    WordScanner scanner(command.argsString());
+    WordScanner scanner(command.getArgsstring());
     if (!scanner.next()) {
         game.say("Huh?");
         return 0;

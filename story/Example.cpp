@@ -10,7 +10,9 @@
 #include "ExecuteCommand.h"
 #include "FormatCommand.h"
 #include "HideCommand.h"
+#include "Pages.h"
 #include "SearchCommand.h"
+#include "WorldNames.h"
 #include "WriteCommand.h"
 
 char name[32] = {};
@@ -95,15 +97,19 @@ const Example::Combination Example::combinations[] = {
      &Example::shoesGiven, false, nullptr},
 };
 
+void resetStoryState()
+{
+    debugmodeon = true;
+    hadRevenge = false;
+    std::memset(name, 0, sizeof(name));
+    pages.clear();
+}
+
 Example::Example(std::istream& input, std::ostream& output, std::string pageFilePath)
     : AbstractGame(input, output), pageFile(std::move(pageFilePath))
 {
     instance = this;
-    // Every game starts from the story's first page, also when several are
-    // played one after another in one process.
-    debugmodeon = true;
-    hadRevenge = false;
-    std::memset(name, 0, sizeof(name));
+    resetStoryState();
 }
 
 void Example::init()
@@ -117,7 +123,7 @@ void Example::init()
 void Example::createRooms()
 {
     static const RoomEntry roomTable[] = {
-        {&Example::yourRoom, "Your Room",
+        {&Example::yourRoom, rooms::yourRoom,
          "Your room, or what is left of it after last night: clothes, empty bottles and pizza boxes everywhere, "
          "and something under the bed is growing a fur. If anybody walked in and saw this, you would be in "
          "serious trouble. The only way out of this mess is the door on the east side."},
@@ -156,14 +162,14 @@ void Example::createRooms()
         {&Example::backAlley, "Back Alley",
          "The back alley behind the pub. Fresh air at last. This is where that one friend always ends up when "
          "he is about to throw up."},
-        {&Example::worstEnemysHouse, "Your Worst Enemys House",
+        {&Example::worstEnemysHouse, rooms::worstEnemysHouse,
          "The house of the guy you have hated for as long as you can remember. Nobody is home, and the back "
          "door was not even locked. This is the perfect chance for your revenge."},
         {&Example::shoestore, "Shoestore",
          "A shoe store. A word of warning: a man who walks in here with the girl he loves does not walk out "
          "again until she has found the right pair. There is no escape. Two customers lie dead on the floor "
          "next to a pistol; apparently they had a look at the prices."},
-        {&Example::library, "Old mysterious Library",
+        {&Example::library, rooms::library,
          "You climb in through a broken window. Nobody has been in this old library for ages: dust on "
          "everything, books everywhere, and torn-out pages lying all around. A good place to hide information "
          "between the pages of a book, or to look for the secrets that others have hidden here."},
@@ -223,7 +229,7 @@ void Example::createItems()
          "Your old shovel lies near the sandbox", "Build all the sand castles!!"},
         {&Example::sandbox, "sandbox", {"sandbox", "box"}, false, false, &Example::yourGarden,
          "Your sandbox stands in the back", "You always loved that one as a kid. Every kid does"},
-        {&Example::girlfriend, "girlfriend", {"gf", "girlfriend"}, true, true, &Example::girlfriendsBedroom,
+        {&Example::girlfriend, "girlfriend", {"gf", keywords::girlfriend}, true, true, &Example::girlfriendsBedroom,
          "Your gorgeus looking girlfriend. Damn she is pretty. No one knows how you got this lucky.", nullptr},
         {&Example::mattress, "mattress", {"mattress", "bed"}, false, false, &Example::girlfriendsBedroom,
          "A mattress is lying on the ground. You can \"sleep\" on that one.",
@@ -247,7 +253,7 @@ void Example::createItems()
          "DANGER! Smoking kills people. Ehm guns too."},
         {&Example::shoes, "Shoes", {"shoe", "shoes"}, true, true, &Example::shoestore, "Fancy shoes are everywhere",
          "Woman shoes. I dont know how to better describe shoes."},
-        {&Example::book, "big old book", {"big old book", "book"}, true, true, &Example::library,
+        {&Example::book, "big old book", {keywords::book, "book"}, true, true, &Example::library,
          "Many books are everywhere", "You could leave a secret message on one of the pages of a book"},
     };
     // clang-format on

@@ -10,6 +10,11 @@
 // welcome fills it, the ending puts a title in front of it.
 extern char name[32];
 
+// Puts the story's program-wide state back where every game starts: the
+// debug switch on, no revenge taken, no name, no pages held. Each new game
+// calls it, also when several are played one after another in one process.
+void resetStoryState();
+
 // The weekend story: a hung-over young man's weekend in a small town.
 class Example : public AbstractGame {
 public:

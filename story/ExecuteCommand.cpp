@@ -4,6 +4,7 @@
 
 #include "AbstractGame.h"
 #include "Example.h"
+#include "WorldNames.h"
 
 std::vector<std::string> ExecuteCommand::getRecognizedCommands() { return {"kill", "execute"}; }
 
@@ -14,14 +15,14 @@ int ExecuteCommand::execute(Command command)
     if (target.empty()) {
         game.say("kill what?");
     } else if (target == "gf" || target == "girlfriend") {
-        Item* girlfriend = game.getInventoryItem("girlfriend");
+        Item* girlfriend = game.getInventoryItem(keywords::girlfriend);
         if (girlfriend != nullptr) {
             game.removeInventoryItem(girlfriend, true);
             game.say("You shoot your girlfriend and she falls to the ground. Well, at least the shoe shopping is off "
                      "for good.");
         }
     } else if (target == "me" || target == "myself" || target == "I") {
-        if (command.commandWord() == "kill") {
+        if (command.getCommandWord() == "kill") {
             // The game is over on the spot: no word more, no further prompt.
             game.quit();
         } else {

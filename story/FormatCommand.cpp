@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "AbstractGame.h"
+#include "WorldNames.h"
 
 bool hadRevenge = false;
 
@@ -20,9 +21,9 @@ int FormatCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
     std::ostream& out = game.output();
-    const std::string& room = game.getCurrentRoom()->nameText();
-    if (room != "Your Worst Enemys House") {
-        if (room == "Your Room") {
+    const std::string& room = game.getCurrentRoom()->shortDescription();
+    if (room != rooms::worstEnemysHouse) {
+        if (room == rooms::yourRoom) {
             game.say("Really? Format your pc? just because its windows installed on it? Leave windows alone!");
         } else {
             out << "There need to be a computer arround to test this";

@@ -1,22 +1,18 @@
 #include "HideCommand.h"
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <optional>
-#include <ostream>
 
 #include "AbstractGame.h"
 #include "Example.h"
+#include "Lookout.h"
 #include "PageFile.h"
 #include "PageItem.h"
 #include "Pages.h"
+#include "WorldNames.h"
 
 namespace {
 
-constexpr useconds_t lookoutPause = 100; // microseconds
-
-const char* const library = "Old mysterious Library";
 const char* const ghosted = "You cannot hide yet, someone is arround ghosting you";
 const char* const hidden = "Perfect, no one will ever find it";
 
@@ -51,23 +47,12 @@ bool isHeld(long long position) { return position >= 1 && static_cast<unsigned l
 
 } // namespace
 
-void lookOut(AbstractGame& game)
-{
-    std::ostream& out = game.output();
-    out << "quick look to the left.....\n";
-    out.flush();
-    usleep(lookoutPause);
-    out << "quick look to the right.....  ";
-    out.flush();
-    usleep(lookoutPause);
-}
-
 std::vector<std::string> HideCommand::getRecognizedCommands() { return {"hide"}; }
 
 int HideCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
-    if (game.getCurrentRoom()->shortDescription() != library) {
+    if (game.getCurrentRoom()->shortDescription() != rooms::library) {
         game.say("This does not look like a place where someone would hide anything");
         return 0;
     }
@@ -81,7 +66,7 @@ int HideCommand::execute(Command command)
         game.say("Thats kinda obvious, isnt it? Maybe you should hide pages between pages...");
         return 0;
     }
-    auto* pageItem = dynamic_cast<PageItem*>(game.getInventoryItem("page"));
+    auto* pageItem = dynamic_cast<PageItem*>(game.getInventoryItem(keywords::page));
     if (pageItem == nullptr) {
         game.say("You dont have pages to hide...");
         return 0;

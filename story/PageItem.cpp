@@ -1,9 +1,10 @@
 #include "PageItem.h"
 
 #include "Pages.h"
+#include "WorldNames.h"
 
 PageItem::PageItem()
-    : Item(ItemType::OBJECT, true, false, pageItemName(pages.size()), {"page", "pages"},
+    : Item(ItemType::OBJECT, true, false, pageItemName(pages.size()), {keywords::page, keywords::pages},
            "pages out of the big old book", "")
 {
 }

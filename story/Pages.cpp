@@ -1,8 +1,9 @@
 #include "Pages.h"
 
-#include <limits>
+#include <charconv>
+#include <system_error>
 
-#include "Command.h"
+#include "WordScanner.h"
 
 std::deque<Page> pages;
 
@@ -12,36 +13,38 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Skips leading white space and reads an optional sign. Returns the place
-// of the first character after them; negative tells whether it was '-'.
-std::size_t skipToDigits(std::string_view word, bool& negative)
+// A number word as a decimal conversion reads it: leading white space, an
+// optional sign, then digits up to the first non-digit ("12abc" is 12).
+struct NumberWord {
+    bool negative = false;
+    std::string_view digits; // from the first digit on; empty if there is none
+};
+
+NumberWord splitNumberWord(std::string_view word)
 {
     std::size_t at = 0;
     while (at < word.size() && isWordSpace(word[at])) {
         ++at;
     }
-    negative = false;
+    NumberWord split;
     if (at < word.size() && (word[at] == '+' || word[at] == '-')) {
-        negative = word[at] == '-';
+        split.negative = word[at] == '-';
         ++at;
     }
-    return at;
+    if (at < word.size() && isDigit(word[at])) {
+        split.digits = word.substr(at);
+    }
+    return split;
 }
 
-// Reads the digits from at on into a magnitude of at most limit. Empty when
-// there is no digit or the magnitude is larger than limit.
-std::optional<unsigned long long> readMagnitude(std::string_view word, std::size_t at, unsigned long long limit)
+// Reads the leading digits of digits; empty if the value does not fit.
+template <typename Number>
+std::optional<Number> readDigits(std::string_view digits)
 {
-    if (at >= word.size() || !isDigit(word[at])) {
+    Number value{};
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc()) {
         return std::nullopt;
-    }
-    unsigned long long value = 0;
-    for (; at < word.size() && isDigit(word[at]); ++at) {
-        const auto digit = static_cast<unsigned long long>(word[at] - '0');
-        if (value > (limit - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
     }
     return value;
 }
@@ -52,31 +55,23 @@ std::string NrToString(unsigned long long value) { return std::to_string(value);
 
 std::optional<unsigned long long> readPageNumber(std::string_view word)
 {
-    bool negative = false;
-    const std::size_t at = skipToDigits(word, negative);
-    if (negative) {
+    const NumberWord split = splitNumberWord(word);
+    if (split.negative || split.digits.empty()) {
         return std::nullopt;
     }
-    return readMagnitude(word, at, std::numeric_limits<unsigned long long>::max());
+    return readDigits<unsigned long long>(split.digits);
 }
 
 std::optional<long long> readPosition(std::string_view word)
 {
-    bool negative = false;
-    const std::size_t at = skipToDigits(word, negative);
-    constexpr auto largest = static_cast<unsigned long long>(std::numeric_limits<long long>::max());
-    // The most negative value has a magnitude one larger than the largest.
-    const std::optional<unsigned long long> magnitude = readMagnitude(word, at, negative ? largest + 1 : largest);
-    if (!magnitude) {
+    const NumberWord split = splitNumberWord(word);
+    if (split.digits.empty()) {
         return std::nullopt;
     }
-    if (!negative) {
-        return static_cast<long long>(*magnitude);
-    }
-    if (*magnitude == largest + 1) {
-        return std::numeric_limits<long long>::min();
-    }
-    return -static_cast<long long>(*magnitude);
+    // Read with its sign, so that the most negative value fits too.
+    const std::string_view signedDigits =
+        split.negative ? std::string_view(split.digits.data() - 1, split.digits.size() + 1) : split.digits;
+    return readDigits<long long>(signedDigits);
 }
 
 std::string pageText(std::string_view words)

@@ -8,8 +8,9 @@
 
 #include "AbstractGame.h"
 #include "Example.h"
-#include "HideCommand.h"
+#include "Lookout.h"
 #include "PageFile.h"
+#include "WorldNames.h"
 
 bool debugmodeon = true;
 
@@ -94,7 +95,7 @@ std::vector<std::string> SearchCommand::getRecognizedCommands() { return {"searc
 int SearchCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
-    if (game.getCurrentRoom()->shortDescription() != "Old mysterious Library") {
+    if (game.getCurrentRoom()->shortDescription() != rooms::library) {
         game.say("This does not look like a place where someone would hide anything");
         return 0;
     }

@@ -6,8 +6,7 @@
 // pages held (Pages.h) and the page item that the player carries.
 class WriteCommand : public AbstractCommand {
 public:
-    // Empties the pages held, since every game starts with none, and takes
-    // the line as typed: filler words are page text like any other word.
+    // Takes the line as typed: filler words are page text like any other.
     WriteCommand();
     std::vector<std::string> getRecognizedCommands() override;
     int execute(Command command) override;
