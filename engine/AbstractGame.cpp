@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <fstream>
 #include <istream>
 #include <limits>
@@ -317,22 +318,27 @@ private:
 std::size_t AbstractGame::defaultLineLimit()
 {
     // The least of the machine's memory, the process's address-space and
-    // data limits, and its control group's limit.
-    const long pageCount = ::sysconf(_SC_PHYS_PAGES);
-    const long pageBytes = ::sysconf(_SC_PAGESIZE);
-    unsigned long long memory = pageCount > 0 && pageBytes > 0 ? static_cast<unsigned long long>(pageCount) *
-                                                                     static_cast<unsigned long long>(pageBytes)
-                                                               : std::numeric_limits<unsigned long long>::max();
-    for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
-        rlimit limit{};
-        if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-            memory = std::min<unsigned long long>(memory, limit.rlim_cur);
+    // data limits, and its control group's limit, as they are when the
+    // first game starts: they are set before the program runs.
+    static const std::size_t limit = [] {
+        const long pageCount = ::sysconf(_SC_PHYS_PAGES);
+        const long pageBytes = ::sysconf(_SC_PAGESIZE);
+        unsigned long long memory = std::numeric_limits<unsigned long long>::max();
+        if (pageCount > 0 && pageBytes > 0) {
+            memory = static_cast<unsigned long long>(pageCount) * static_cast<unsigned long long>(pageBytes);
         }
-    }
-    if (const std::optional<unsigned long long> group = groupMemoryLimit()) {
-        memory = std::min(memory, *group);
-    }
-    return static_cast<std::size_t>(std::min<unsigned long long>(memory / 8, std::numeric_limits<std::size_t>::max()));
+        for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+            rlimit processLimit{};
+            if (::getrlimit(resource, &processLimit) == 0 && processLimit.rlim_cur != RLIM_INFINITY) {
+                memory = std::min<unsigned long long>(memory, processLimit.rlim_cur);
+            }
+        }
+        if (const std::optional<unsigned long long> group = groupMemoryLimit()) {
+            memory = std::min(memory, *group);
+        }
+        return static_cast<std::size_t>(std::min<unsigned long long>(memory / 8, SIZE_MAX));
+    }();
+    return limit;
 }
 
 bool AbstractGame::readLine(std::string& line)
