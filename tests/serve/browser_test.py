@@ -18,10 +18,10 @@ import os
 import re
 import shlex
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
-import time
 
 import sandbox
 
@@ -134,7 +134,7 @@ def check_script_hash(web_dir):
         sys.exit(f"FAIL: the page's Content-Security-Policy must allow its script: script-src 'sha256-{digest}'")
 
 
-def play(url, profiles, server):
+def play(url, profiles, game):
     first = Page(url, profiles + "/first")
     second = None
     try:
@@ -168,10 +168,10 @@ def play(url, profiles, server):
         first.wait_for(lambda: not first.line.is_enabled() and "[the game has ended" in first.screen(),
                        "after quit the input is disabled")
         print("first browser: quit disables the input")
-        wait_for_games(server, 1, "the first game ends with quit")
+        wait_for_games(game, 1, "the first game ends with quit")
 
         second.driver.get("about:blank")
-        wait_for_games(server, 0, "leaving the page ends its game")
+        wait_for_games(game, 0, "leaving the page ends its game")
         print("second browser: leaving the page ends its game")
     finally:
         first.close()
@@ -179,12 +179,22 @@ def play(url, profiles, server):
             second.close()
 
 
-def wait_for_games(server, count, what):
-    deadline = time.monotonic() + WAIT
-    while len(sandbox.children_of(server.pid)) != count:
-        if time.monotonic() > deadline:
-            raise AssertionError(f"{what}: {len(sandbox.children_of(server.pid))} games are running")
-        time.sleep(0.05)
+def wait_for_games(game, count, what):
+    if not sandbox.wait_for_games(game, count, WAIT):
+        raise AssertionError(f"{what}: {len(sandbox.games(game))} games are running")
+
+
+def foreign_origin_refused(port):
+    """A WebSocket opened by a page of another site is refused."""
+    with socket.create_connection(("127.0.0.1", port), timeout=WAIT) as connection:
+        connection.sendall((f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
+                            "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                            "Origin: http://elsewhere.example\r\n\r\n").encode())
+        status = connection.recv(4096).split(b"\r\n", 1)[0]
+    if b" 403 " not in status + b" ":
+        raise AssertionError(f"a WebSocket from another site is answered {status!r}")
+    print("a WebSocket from another site is refused:", status.decode())
 
 
 def out_of_time(*_):
@@ -205,16 +215,14 @@ def main():
     try:
         sandbox.wait_for_port(port, server)
         with tempfile.TemporaryDirectory(dir=folder) as profiles:
-            play(f"http://127.0.0.1:{port}/", profiles, server)
+            play(f"http://127.0.0.1:{port}/", profiles, game)
+        foreign_origin_refused(port)
     except (AssertionError, WebDriverException) as problem:
         log.seek(0)
         print(f"FAIL: {problem}\nwebsocketd said (last lines):\n" + "".join(log.readlines()[-10:]))
         sys.exit(1)
     finally:
-        for pid in sandbox.children_of(server.pid):
-            os.kill(pid, signal.SIGKILL)
-        server.terminate()
-        server.wait(timeout=10)
+        sandbox.stop(server, game)
     print("browser play: every answer as expected")
 
 

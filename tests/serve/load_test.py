@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Many players at once over TCP.
 
-    load_test.py GAME PAGE_FILE
+    load_test.py GAME PAGE_FILE SERVER CLIENTS
 
-The game is served one process per connection by systemd-socket-activate
-(--inetd --accept, as a socket unit with Accept=yes serves it) on a loopback
-port. 50 clients play at once, half of them ending their lines with CR LF:
+The game is served one process per connection on a loopback port, by
+systemd-socket-activate (SERVER socket-activate: --inetd --accept, as a
+socket unit with Accept=yes serves it) or by socat (SERVER socat, as the
+README serves it without systemd). CLIENTS clients play at once, half of
+them ending their lines with CR LF:
 name, the walk to the library, take the book, write and hide 20 pages, then,
 once every client has hidden all of its pages, search one of their own and
 one of another client's, and quit. Every answer must be the expected one,
@@ -25,7 +27,7 @@ import time
 
 import sandbox
 
-CLIENTS = 50
+CLIENTS = 50  # set from the command line
 PAGES = 20
 PORT = 2323
 TIMEOUT = 30  # seconds for any one answer
@@ -164,34 +166,44 @@ def out_of_time(*_):
     raise TimeoutError(f"the load test took longer than {LIMIT} s")
 
 
+# How each server is started: one game process per connection, on loopback.
+SERVERS = {
+    # As a socket unit with Accept=yes starts the game.
+    "socket-activate": lambda game: ["systemd-socket-activate", "--inetd", "--accept",
+                                     f"--listen=127.0.0.1:{PORT}", game],
+    # The README's command for a box without systemd (bound to loopback here).
+    "socat": lambda game: ["socat", f"TCP-LISTEN:{PORT},bind=127.0.0.1,reuseaddr,fork,nodelay,backlog=128",
+                           f"EXEC:{game}"],
+}
+
+
 def main():
-    game, page_file = sys.argv[1], sys.argv[2]
-    sandbox.need_programs("systemd-socket-activate")
+    global CLIENTS
+    game, page_file, server_name, CLIENTS = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+    command = SERVERS[server_name](game)
+    sandbox.need_programs(command[0])
     sandbox.enter(page_file)
-    log = open(os.path.join(os.path.dirname(page_file), "socket-activate.log"), "w+", encoding="utf-8")
-    server = subprocess.Popen(
-        ["systemd-socket-activate", "--inetd", "--accept", f"--listen=127.0.0.1:{PORT}", game],
-        stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    log = open(os.path.join(os.path.dirname(page_file), "server.log"), "w+", encoding="utf-8")
+    server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
     signal.signal(signal.SIGALRM, out_of_time)
     signal.alarm(LIMIT)  # the whole run is bounded, whatever hangs
     try:
         sandbox.wait_for_port(PORT, server)
-        while sandbox.children_of(server.pid):  # the probe's own game
-            time.sleep(0.02)
+        sandbox.wait_for_games(game, 0)  # the probe's own game
         results = [None] * CLIENTS
         hide_times = []  # list.append is atomic
         hidden_barrier = threading.Barrier(CLIENTS + 1, timeout=LIMIT / 2)
         measured_barrier = threading.Barrier(CLIENTS + 1, timeout=LIMIT / 2)
-        players = [threading.Thread(target=play, args=(n, hidden_barrier, measured_barrier, results, hide_times), daemon=True)
-                   for n in range(CLIENTS)]
+        players = [threading.Thread(target=play, args=(n, hidden_barrier, measured_barrier, results, hide_times),
+                                    daemon=True) for n in range(CLIENTS)]
         started = time.monotonic()
         for player in players:
             player.start()
         memory = None
         try:
             hidden_barrier.wait()
-            games = sandbox.children_of(server.pid)
-            memory = (len(games), *memory_of(games))
+            running = sandbox.games(game)
+            memory = (len(running), *memory_of(running))
             measured_barrier.wait()
         except threading.BrokenBarrierError:
             pass
@@ -201,23 +213,20 @@ def main():
 
         problems = [str(result) for result in results if not isinstance(result, float)]
         problems += check_page_file(page_file)
-        if not sandbox.wait_until_no_children(server.pid):
-            problems.append(f"game processes left behind: {sandbox.children_of(server.pid)}")
+        if not sandbox.wait_for_games(game, 0):
+            problems.append(f"game processes left behind: {sandbox.games(game)}")
     finally:
-        for pid in sandbox.children_of(server.pid):
-            os.kill(pid, signal.SIGKILL)
-        server.terminate()
-        server.wait(timeout=10)
+        sandbox.stop(server, game)
     for problem in problems[:20]:
         print("FAIL:", problem)
     if problems:
         log.seek(0)
-        print("systemd-socket-activate said (last lines):\n" + "".join(log.readlines()[-10:]))
+        print(f"{command[0]} said (last lines):\n" + "".join(log.readlines()[-10:]))
         sys.exit(1)
 
     times = sorted(results)
-    print(f"{CLIENTS} games at once, {CLIENTS * PAGES} pages hidden: all answers as expected, "
-          f"every record whole and once, no game left behind")
+    print(f"served by {server_name}: {CLIENTS} games at once, {CLIENTS * PAGES} pages hidden: "
+          f"all answers as expected, every record whole and once, no game left behind")
     print(f"games per second: {CLIENTS / elapsed:.1f} ({elapsed:.2f} s for all {CLIENTS})")
     print(f"slowest game: {times[-1]:.2f} s, median {statistics.median(times):.2f} s, fastest {times[0]:.2f} s")
     print(f"hide answered in {statistics.mean(hide_times) * 1000:.1f} ms on average, "

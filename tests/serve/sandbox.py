@@ -25,6 +25,7 @@ MS_PRIVATE = 0x40000
 SIOCGIFFLAGS = 0x8913
 SIOCSIFFLAGS = 0x8914
 IFF_UP = 0x1
+PR_SET_CHILD_SUBREAPER = 36
 
 
 def skip(why):
@@ -33,6 +34,7 @@ def skip(why):
 
 
 def need_programs(*programs):
+    """Skips the test unless every program is installed."""
     for program in programs:
         if shutil.which(program) is None and not os.access(program, os.X_OK):
             skip(f"{program} is not installed")
@@ -71,6 +73,10 @@ def enter(page_file):
         skip(f"cannot mount a tmpfs on {mount_point} ({error})")
     os.makedirs(folder, exist_ok=True)
     _loopback_up()
+    # Games whose server or helper went away are handed to this process.
+    error = _libc_call("prctl", PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+    if error:
+        sys.exit(f"cannot become the reaper of orphaned games ({error})")
 
 
 def wait_for_port(port, process, seconds=10):
@@ -87,26 +93,56 @@ def wait_for_port(port, process, seconds=10):
     sys.exit(f"nothing listens on port {port} after {seconds} s")
 
 
-def children_of(pid):
-    """Process ids whose parent is pid."""
-    found = []
+def _parents():
+    """Parent process id of every process."""
+    parents = {}
     for entry in os.listdir("/proc"):
         if entry.isdigit():
             try:
                 with open(f"/proc/{entry}/stat", encoding="latin-1") as stat:
-                    fields = stat.read().rsplit(")", 1)[1].split()
+                    parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                continue
+    return parents
+
+
+def games(game):
+    """Running processes of the game binary below this process: started by
+    a server directly or through helpers (socat forks one per connection),
+    or orphaned, since enter() makes this process their reaper."""
+    parents = _parents()
+    game = os.path.realpath(game)
+    found = []
+    for pid in parents:
+        ancestor = parents.get(pid)
+        while ancestor and ancestor != os.getpid():
+            ancestor = parents.get(ancestor)
+        if ancestor:
+            try:
+                if os.readlink(f"/proc/{pid}/exe") == game:
+                    found.append(pid)
             except OSError:
                 continue
-            if int(fields[1]) == pid:
-                found.append(int(entry))
     return found
 
 
-def wait_until_no_children(pid, seconds=10):
-    """True once pid has no child processes left, False if some remain."""
+def wait_for_games(game, count, seconds=10):
+    """True once exactly count games run, False if that does not happen in
+    time."""
     deadline = time.monotonic() + seconds
-    while children_of(pid):
+    while len(games(game)) != count:
         if time.monotonic() > deadline:
             return False
         time.sleep(0.05)
     return True
+
+
+def stop(server, game):
+    """Ends the server and whatever games it left."""
+    for pid in games(game):
+        try:
+            os.kill(pid, 9)
+        except OSError:
+            pass
+    server.terminate()
+    server.wait(timeout=10)
