@@ -178,16 +178,25 @@ TEST(TcpNoDelay, LeavesEverythingElseAlone)
     EXPECT_FALSE(disableNagleOnTcp(-1));
 }
 
-TEST(GameOnTcp, TurnsNagleOffAndEndsWhenThePlayerCloses)
-{
-    Fd client;
-    Fd server;
-    ASSERT_TRUE(tcpPair(AF_INET, client, server));
-    const pid_t game = startGame(server.get());
-    ASSERT_GT(game, 0);
-    server.reset();
-    EXPECT_NE(readToPrompt(client.get()).find("Whats you name?\n> "), std::string::npos);
+// A game started on the server end of a loopback TCP connection; the test
+// plays the client end.
+class GameOnTcp : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Fd server;
+        ASSERT_TRUE(tcpPair(AF_INET, client, server));
+        game = startGame(server.get());
+        ASSERT_GT(game, 0);
+        EXPECT_NE(readToPrompt(client.get()).find("Whats you name?\n> "), std::string::npos);
+    }
 
+    Fd client;
+    pid_t game = -1;
+};
+
+TEST_F(GameOnTcp, TurnsNagleOffAndEndsWhenThePlayerCloses)
+{
     // The game's own end of the connection, fetched from the running game
     // (through the system calls: not every C library declares them).
     Fd pidfd(static_cast<int>(syscall(SYS_pidfd_open, game, 0)));
@@ -205,15 +214,8 @@ TEST(GameOnTcp, TurnsNagleOffAndEndsWhenThePlayerCloses)
     EXPECT_EQ(waitForExit(game), 0);
 }
 
-TEST(GameOnTcp, EndsWhenTheConnectionIsReset)
+TEST_F(GameOnTcp, EndsWhenTheConnectionIsReset)
 {
-    Fd client;
-    Fd server;
-    ASSERT_TRUE(tcpPair(AF_INET, client, server));
-    const pid_t game = startGame(server.get());
-    ASSERT_GT(game, 0);
-    server.reset();
-    readToPrompt(client.get());
     // A line that keeps the game writing while the connection goes away hard.
     ASSERT_EQ(write(client.get(), "Tester\nhelp more\n", 17), 17);
     const linger reset{1, 0};
