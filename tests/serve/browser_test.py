@@ -16,7 +16,6 @@ import base64
 import hashlib
 import os
 import re
-import shlex
 import signal
 import socket
 import subprocess
@@ -114,16 +113,6 @@ class Page:
         self.driver.quit()
 
 
-def websocketd_command(unit, game, web_dir):
-    """ExecStart= of the web unit, with this build's game and web folder."""
-    with open(unit, encoding="utf-8") as file:
-        line = next(line for line in file if line.startswith("ExecStart="))
-    words = shlex.split(line[len("ExecStart="):])
-    words = [f"--staticdir={web_dir}" if word.startswith("--staticdir=") else word for word in words[:-1]]
-    port = next(int(word.split("=")[1]) for word in words if word.startswith("--port="))
-    return words + [game], port
-
-
 def check_script_hash(web_dir):
     """The page's policy lets exactly its own script run."""
     with open(os.path.join(web_dir, "index.html"), encoding="utf-8") as file:
@@ -205,7 +194,7 @@ def main():
     game, page_file, web_dir, unit = sys.argv[1:5]
     sandbox.need_programs("/usr/bin/websocketd", "/usr/bin/chromium", "/usr/bin/chromedriver")
     check_script_hash(web_dir)
-    command, port = websocketd_command(unit, game, web_dir)
+    command, port = sandbox.websocketd_command(unit, game, web_dir)
     sandbox.enter(page_file)
     folder = os.path.dirname(page_file)
     log = open(os.path.join(folder, "websocketd.log"), "w+", encoding="utf-8")

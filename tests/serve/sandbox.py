@@ -10,6 +10,7 @@ Tests that cannot do that, or lack a program, are skipped with exit code 77.
 import ctypes
 import fcntl
 import os
+import shlex
 import shutil
 import socket
 import struct
@@ -106,6 +107,11 @@ def _parents():
     return parents
 
 
+def children(pid):
+    """Process ids whose parent is pid."""
+    return [child for child, parent in _parents().items() if parent == pid]
+
+
 def games(game):
     """Running processes of the game binary below this process: started by
     a server directly or through helpers (socat forks one per connection),
@@ -146,3 +152,18 @@ def stop(server, game):
             pass
     server.terminate()
     server.wait(timeout=10)
+
+
+def unit_settings(unit, name):
+    """The values of every NAME= line of a unit file, in order."""
+    with open(unit, encoding="utf-8") as file:
+        return [line.split("=", 1)[1].strip() for line in file if line.startswith(name + "=")]
+
+
+def websocketd_command(unit, game, web_dir):
+    """ExecStart= of the web unit with this build's game and web folder, and
+    the port it listens on."""
+    words = shlex.split(unit_settings(unit, "ExecStart")[0])
+    words = [f"--staticdir={web_dir}" if word.startswith("--staticdir=") else word for word in words[:-1]]
+    port = next(int(word.split("=")[1]) for word in words if word.startswith("--port="))
+    return words + [game], port
