@@ -10,7 +10,9 @@
 # WORK_DIR/root while the test runs.
 # Checks the modes and owners the maintainer scripts set, that the page file
 # survives upgrade and removal byte for byte and goes with purge, that two
-# ordinary users can both hide pages, that the units pass systemd-analyze
+# ordinary users can both hide pages, and so can a game run as the service
+# runs it (group games, no new privileges, umask 0007), also when it has to
+# make the page file anew, that the units pass systemd-analyze
 # verify against the installed tree, and the services' security ratings.
 # Exits 77 (skipped), saying why, where it lacks root or a program.
 set -euo pipefail
@@ -39,13 +41,19 @@ expect_mode() {
     [[ $got == "$2" ]] || fail "$1 is $got, not $2 ($3)"
 }
 
-# One ordinary user plays to the library and hides a page.
-hide_as() {
-    local user=$1 number=$2 output
+# A player walks to the library and hides a page, the game running with the
+# given umask under setpriv with the given options.
+hide_page() {
+    local number=$1 who=$2 umask=$3 output
+    shift 3
+    # shellcheck disable=SC2016 # the inner shell expands them
     output=$(printf 'Tester\neast\nnortheast\neast\ntake book\nwrite page %s left by %s\nhide page 1\nquit\n' \
-        "$number" "$user" | in_root setpriv --reuid="$user" --regid=nogroup --clear-groups "$game")
-    [[ $output == *"Perfect, no one will ever find it"* ]] || fail "$user could not hide a page: ${output: -300}"
+        "$number" "$who" | in_root setpriv "$@" sh -c 'umask "$1" && exec "$0"' "$game" "$umask")
+    [[ $output == *"Perfect, no one will ever find it"* ]] || fail "$who could not hide a page: ${output: -300}"
 }
+# As weekend@.service runs the game: a user of its own in the group games,
+# without new privileges (the set-group-ID bit does not apply), umask 0007.
+as_service=(--reuid=nobody --regid=nogroup --groups=games --no-new-privs --bounding-set=-all)
 
 inside() {
     deb=$1
@@ -71,12 +79,18 @@ inside() {
     expect_mode "$pages" "root:games 660" "the page file"
     [[ ! -s $root$pages ]] || fail "a new page file is not empty"
 
-    echo "--- two ordinary users hide a page each"
-    hide_as nobody 4711
-    hide_as daemon 4712
-    expected=$'4711\nleft by nobody \n4712\nleft by daemon \n'
+    echo "--- two ordinary users hide a page each, and a game run as the service runs it"
+    hide_page 4711 nobody 0022 --reuid=nobody --regid=nogroup --clear-groups
+    hide_page 4712 daemon 0022 --reuid=daemon --regid=nogroup --clear-groups
+    hide_page 4713 service 0007 "${as_service[@]}"
+    expected=$'4711\nleft by nobody \n4712\nleft by daemon \n4713\nleft by service \n'
     [[ $(cat "$root$pages"; echo .) == "$expected." ]] || fail "the page file holds: $(head -c 300 "$root$pages")"
     expect_mode "$pages" "root:games 660" "the page file after hiding"
+    # A page file the served game has to make anew is for the group games too.
+    mv "$root$pages" "$root$pages.kept"
+    hide_page 4714 service 0007 "${as_service[@]}"
+    expect_mode "$pages" "nobody:games 660" "a page file made by the served game"
+    mv "$root$pages.kept" "$root$pages"
     kept=$(sha256sum <"$root$pages")
 
     echo "--- the units, against the installed tree"
