@@ -1,0 +1,9 @@
+#pragma once
+
+// Turns Nagle's delay off on fd when it is a TCP socket. A game served one
+// process per connection writes its answers in small flushed pieces (the
+// lookout's lines, the prompt); with the delay on, each piece after the first
+// waits for the player's acknowledgement. True if the option was set; false
+// for anything that is not a TCP socket (a terminal, a pipe, a file, a Unix
+// socket), which is left as it is.
+bool disableNagleOnTcp(int fd);

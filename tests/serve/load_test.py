@@ -1,0 +1,241 @@
+#!/usr/bin/python3
+"""Many players at once over TCP.
+
+    load_test.py GAME PAGE_FILE SERVER CLIENTS
+
+The game is served one process per connection on a loopback port, by
+systemd-socket-activate (SERVER socket-activate: --inetd --accept, as a
+socket unit with Accept=yes serves it) or by socat (SERVER socat, as the
+README serves it without systemd). CLIENTS clients play at once, half of
+them ending their lines with CR LF:
+name, the walk to the library, take the book, write and hide 20 pages, then,
+once every client has hidden all of its pages, search one of their own and
+one of another client's, and quit. Every answer must be the expected one,
+every record must be in the page file whole and exactly once, and no game
+process may be left behind. Prints games per second, the slowest game and
+the memory each game process takes (proportional set size).
+"""
+
+import os
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+import sandbox
+
+CLIENTS = 50  # set from the command line
+PAGES = 20
+PORT = 2323
+TIMEOUT = 30  # seconds for any one answer
+LIMIT = 240  # seconds for the whole run
+
+LOOKOUT = "quick look to the left.....\nquick look to the right.....  Nobody there\n"
+RIPPED = "\nCrrrsccccccchht you ripped that page out of the book\n"
+# The page item joins the inventory with the first page and stays there.
+WRITTEN_FIRST = RIPPED + "The 1 page(s) out of the book was added to your inventory\n"
+HIDDEN = "\n" + LOOKOUT + "Perfect, no one will ever find it\n"
+
+
+def page_number(client, page):
+    return 10000 + client * 100 + page
+
+
+def page_text(client, page):
+    """Distinct texts of 40 to about 1200 bytes."""
+    words = 4 + (client * PAGES + page) * 37 % 120
+    return f"client {client} page {page}: " + " ".join(f"w{client}.{page}.{k}" for k in range(words))
+
+
+def found(text):
+    return "\n" + LOOKOUT + "\n" + text + " \n\n"
+
+
+class Player:
+    def __init__(self, number):
+        self.number = number
+        self.line_end = "\r\n" if number % 2 else "\n"
+        self.connection = socket.create_connection(("127.0.0.1", PORT), timeout=TIMEOUT)
+        self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.pending = b""
+
+    def answer(self):
+        """Everything up to the next prompt, or to the end if the game closes."""
+        while b"> " not in self.pending:
+            data = self.connection.recv(65536)
+            if not data:
+                rest, self.pending = self.pending, b""
+                return rest.decode("latin-1")
+            self.pending += data
+        text, self.pending = self.pending.split(b"> ", 1)
+        return text.decode("latin-1")
+
+    def say(self, line):
+        self.connection.sendall((line + self.line_end).encode("latin-1"))
+        return self.answer()
+
+    def expect(self, line, check, what):
+        got = self.say(line)
+        if not check(got):
+            raise AssertionError(f"player {self.number}, {what}: got {got[:300]!r}")
+
+
+def play(number, hidden_barrier, measured_barrier, results, hide_times):
+    started = time.monotonic()
+    player = None
+    try:
+        player = Player(number)
+        welcome = player.answer()
+        if not welcome.endswith("Whats you name?\n"):
+            raise AssertionError(f"player {number}, welcome: got {welcome[-200:]!r}")
+        name = f"Player{number}"
+        player.expect(name, lambda a: a.startswith(f"have fun again {name}\nYour Room\n"), "name")
+        player.expect("east", lambda a: a.startswith("\nEntrance area\n"), "east")
+        player.expect("northeast", lambda a: a.startswith("\nStreet\n"), "northeast")
+        player.expect("east", lambda a: a.startswith("\nOld mysterious Library\n"), "east")
+        player.expect("take book", lambda a: a == "\nThe big old book was added to your inventory\n", "take")
+        for page in range(PAGES):
+            text = page_text(number, page)
+            written = WRITTEN_FIRST if page == 0 else RIPPED
+            player.expect(f"write page {page_number(number, page)} {text}", lambda a: a == written, "write")
+            asked = time.monotonic()
+            player.expect("hide page 1", lambda a: a == HIDDEN, f"hide page {page}")
+            hide_times.append(time.monotonic() - asked)
+        hidden_barrier.wait()
+        measured_barrier.wait()
+        own, other = (number, 3), ((number + 1) % CLIENTS, PAGES - 1)
+        for client, page in (own, other):
+            expected = found(page_text(client, page))
+            player.expect(f"search {page_number(client, page)}", lambda a: a == expected, f"search {client}/{page}")
+        player.expect("quit", lambda a: a == "", "quit")
+        if player.connection.recv(1):
+            raise AssertionError(f"player {number}: the game wrote on after quit")
+        results[number] = time.monotonic() - started
+    except (AssertionError, OSError, threading.BrokenBarrierError) as problem:
+        results[number] = problem
+        hidden_barrier.abort()
+        measured_barrier.abort()
+    finally:
+        if player:
+            player.connection.close()
+
+
+def memory_of(pids):
+    """Resident and proportional set sizes of the processes, in bytes: PSS
+    splits shared pages among their sharers, RSS counts them for each."""
+    totals = {"Rss:": 0, "Pss:": 0}
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/smaps_rollup", encoding="ascii") as rollup:
+                for line in rollup:
+                    if line.split()[0] in totals:
+                        totals[line.split()[0]] += int(line.split()[1]) * 1024
+        except OSError:
+            pass
+    return totals["Rss:"], totals["Pss:"]
+
+
+def check_page_file(page_file):
+    """Every record whole and exactly once, nothing else."""
+    expected = {}
+    for client in range(CLIENTS):
+        for page in range(PAGES):
+            expected[f"{page_number(client, page)}\n{page_text(client, page)} \n"] = 0
+    with open(page_file, encoding="latin-1", newline="") as file:
+        lines = file.read().split("\n")
+    if lines[-1] != "":
+        return ["the page file does not end with a line end"]
+    problems = []
+    records = lines[:-1]
+    for at in range(0, len(records) - 1, 2):
+        record = records[at] + "\n" + records[at + 1] + "\n"
+        if record in expected:
+            expected[record] += 1
+        else:
+            problems.append(f"a record that no client hid: {record[:100]!r}")
+    if len(records) % 2:
+        problems.append("the page file ends in half a record")
+    problems += [f"recorded {times} times: {record[:60]!r}" for record, times in expected.items() if times != 1]
+    return problems
+
+
+def out_of_time(*_):
+    raise TimeoutError(f"the load test took longer than {LIMIT} s")
+
+
+# How each server is started: one game process per connection, on loopback.
+SERVERS = {
+    # As a socket unit with Accept=yes starts the game.
+    "socket-activate": lambda game: ["systemd-socket-activate", "--inetd", "--accept",
+                                     f"--listen=127.0.0.1:{PORT}", game],
+    # The README's command for a box without systemd (bound to loopback here).
+    "socat": lambda game: ["socat", f"TCP-LISTEN:{PORT},bind=127.0.0.1,reuseaddr,fork,nodelay,backlog=128",
+                           f"EXEC:{game}"],
+}
+
+
+def main():
+    global CLIENTS
+    game, page_file, server_name, CLIENTS = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+    command = SERVERS[server_name](game)
+    sandbox.need_programs(command[0])
+    sandbox.enter(page_file)
+    log = open(os.path.join(os.path.dirname(page_file), "server.log"), "w+", encoding="utf-8")
+    server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    signal.signal(signal.SIGALRM, out_of_time)
+    signal.alarm(LIMIT)  # the whole run is bounded, whatever hangs
+    try:
+        sandbox.wait_for_port(PORT, server)
+        sandbox.wait_for_games(game, 0)  # the probe's own game
+        results = [None] * CLIENTS
+        hide_times = []  # list.append is atomic
+        hidden_barrier = threading.Barrier(CLIENTS + 1, timeout=LIMIT / 2)
+        measured_barrier = threading.Barrier(CLIENTS + 1, timeout=LIMIT / 2)
+        players = [threading.Thread(target=play, args=(n, hidden_barrier, measured_barrier, results, hide_times),
+                                    daemon=True) for n in range(CLIENTS)]
+        started = time.monotonic()
+        for player in players:
+            player.start()
+        memory = None
+        try:
+            hidden_barrier.wait()
+            running = sandbox.games(game)
+            memory = (len(running), *memory_of(running))
+            measured_barrier.wait()
+        except threading.BrokenBarrierError:
+            pass
+        for player in players:
+            player.join()
+        elapsed = time.monotonic() - started
+
+        problems = [str(result) for result in results if not isinstance(result, float)]
+        problems += check_page_file(page_file)
+        if not sandbox.wait_for_games(game, 0):
+            problems.append(f"game processes left behind: {sandbox.games(game)}")
+    finally:
+        sandbox.stop(server, game)
+    for problem in problems[:20]:
+        print("FAIL:", problem)
+    if problems:
+        log.seek(0)
+        print(f"{command[0]} said (last lines):\n" + "".join(log.readlines()[-10:]))
+        sys.exit(1)
+
+    times = sorted(results)
+    print(f"served by {server_name}: {CLIENTS} games at once, {CLIENTS * PAGES} pages hidden: "
+          f"all answers as expected, every record whole and once, no game left behind")
+    print(f"games per second: {CLIENTS / elapsed:.1f} ({elapsed:.2f} s for all {CLIENTS})")
+    print(f"slowest game: {times[-1]:.2f} s, median {statistics.median(times):.2f} s, fastest {times[0]:.2f} s")
+    print(f"hide answered in {statistics.mean(hide_times) * 1000:.1f} ms on average, "
+          f"{max(hide_times) * 1000:.1f} ms at most")
+    if memory and memory[0]:
+        count, rss, pss = memory
+        print(f"memory per game process, {count} running at once: {rss / count / 1048576:.2f} MiB resident, "
+              f"{pss / count / 1048576:.2f} MiB proportional (shared pages split)")
+
+
+if __name__ == "__main__":
+    main()
