@@ -53,7 +53,7 @@ protected:
         return opened ? all : "<cannot open>";
     }
 
-    harness::TempDir dir;
+    support::TempDir dir;
     std::string path = dir.flags();
 };
 
