@@ -76,30 +76,11 @@ Run play(const Options& options, const support::GameBinary& binary, const Transc
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
     support::GameProcess process(binary);
     Run run;
-    bool ended = false;
-    bool inputEnded = false;
+    std::vector<Read> reads;
     for (const Step& step : script.game.steps) {
-        const bool waiting = process.awaitRead(deadline);
-        if (!waiting) {
-            ended = true;
-            break;
-        }
-        run.game.steps.push_back({process.takeOutput(), step.read});
-        if (step.read.end) {
-            process.endInput();
-            inputEnded = true;
-            break;
-        }
-        process.feed(step.read.bytes());
+        reads.push_back(step.read);
     }
-    // The game may ask for more than the transcript gives: it gets the end of input.
-    if (!ended && !inputEnded && process.awaitRead(deadline)) {
-        Read end;
-        end.end = true;
-        end.lineEnd = false;
-        run.game.steps.push_back({process.takeOutput(), end});
-    }
-    run.game.finalOutput = process.finish(deadline);
+    run.game = support::playReads(process, reads, deadline);
     run.status = process.status();
     run.pageFileAfter = support::readFile(options.pageFile);
     return run;

@@ -241,6 +241,42 @@ Played playAll(const GameBinary& binary, const std::string& input, const std::st
     return played;
 }
 
+Game playReads(GameProcess& process, const std::vector<Read>& reads, std::chrono::steady_clock::time_point deadline)
+{
+    Game game;
+    bool inputEnded = false;
+    for (const Read& read : reads) {
+        if (!process.awaitRead(deadline)) {
+            break;
+        }
+        game.steps.push_back({process.takeOutput(), read});
+        if (read.end) {
+            process.endInput();
+            inputEnded = true;
+            break;
+        }
+        process.feed(read.bytes());
+    }
+    if (!inputEnded && !process.ended() && process.awaitRead(deadline)) {
+        Read end;
+        end.end = true;
+        end.lineEnd = false;
+        game.steps.push_back({process.takeOutput(), end});
+    }
+    game.finalOutput = process.finish(deadline);
+    return game;
+}
+
+std::vector<Read> typedLines(const std::vector<std::string>& lines)
+{
+    std::vector<Read> reads(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        reads[i].text = lines[i];
+        reads[i].typed = lines[i];
+    }
+    return reads;
+}
+
 std::string describeStatus(int status)
 {
     if (status > 128) {

@@ -12,6 +12,9 @@
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "Transcript.h"
 
 namespace support {
 
@@ -77,6 +80,16 @@ struct Played {
 };
 Played playAll(const GameBinary& binary, const std::string& input, const std::string& root = "",
                std::chrono::seconds limit = std::chrono::seconds(600));
+
+// Plays a game read by read: each read's bytes are fed when the game asks
+// for input, and what it printed before is noted. A read that ends the
+// input ends it; if the game asks for more than reads give, it gets the end
+// of input too (a last step with an end read). Returns the game as it was
+// played: fewer steps than reads if it ended early.
+Game playReads(GameProcess& process, const std::vector<Read>& reads, std::chrono::steady_clock::time_point deadline);
+
+// Reads for plain lines, each typed with its line end.
+std::vector<Read> typedLines(const std::vector<std::string>& lines);
 
 // "exited with status 1", "killed by signal 11" and the like, for reports.
 std::string describeStatus(int status);

@@ -253,6 +253,19 @@ std::string Game::output() const
     return all + finalOutput;
 }
 
+std::vector<std::string> answersOf(const Game& game)
+{
+    std::vector<std::string> answers;
+    for (std::size_t i = 1; i <= game.steps.size(); ++i) {
+        std::string_view answer = i < game.steps.size() ? game.steps[i].output : game.finalOutput;
+        if (endsWith(answer, "> ")) {
+            answer.remove_suffix(2);
+        }
+        answers.emplace_back(answer);
+    }
+    return answers;
+}
+
 std::string escapeText(std::string_view text)
 {
     std::string escaped;

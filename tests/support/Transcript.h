@@ -64,6 +64,10 @@ struct Transcript {
     Game game;
 };
 
+// What the game printed after each read, up to its next prompt (or its
+// end): entry i answers read i.
+std::vector<std::string> answersOf(const Game& game);
+
 // Reads a transcript; prefixLines is the shared start of a game (the
 // start.prefix file beside the transcripts, without its comments), which
 // "@start NAME" and "@welcome" stand for.
