@@ -239,8 +239,8 @@ bool updatePrefix(const Transcript& script, const Run& run)
 
 int runAll(const Options& options)
 {
-    if (const std::string& why = support::enterPrivateMounts(); !why.empty()) {
-        std::cout << "SKIPPED: the game needs a private page file, and " << why << '\n';
+    if (const std::string why = support::skipReasonForPrivatePageFile(); !why.empty()) {
+        std::cout << "SKIPPED: " << why << '\n';
         return skipCode;
     }
     const support::GameBinary binary(options.game);

@@ -43,8 +43,8 @@ class PageStore : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (const std::string& why = support::enterPrivateMounts(); !why.empty()) {
-            GTEST_SKIP() << "needs a private mount namespace for its page file, and " << why;
+        if (const std::string why = support::skipReasonForPrivatePageFile(); !why.empty()) {
+            GTEST_SKIP() << why;
         }
     }
 

@@ -69,6 +69,12 @@ const std::string& enterPrivateMounts()
     return reason;
 }
 
+std::string skipReasonForPrivatePageFile()
+{
+    const std::string& why = enterPrivateMounts();
+    return why.empty() ? why : "the game needs a private page file (a mount namespace of this test), and " + why;
+}
+
 Mount Mount::tmpfs(const std::string& dir, const std::string& options)
 {
     if (mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0) {

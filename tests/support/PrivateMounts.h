@@ -21,6 +21,10 @@ namespace support {
 // needs it reports that reason when it skips.
 const std::string& enterPrivateMounts();
 
+// Enters the private mounts; "" on success, otherwise the reason for which
+// a test that gives the game a private page file is skipped.
+std::string skipReasonForPrivatePageFile();
+
 // A mount that is undone when the object goes. Needs enterPrivateMounts().
 // Each constructor throws std::runtime_error with the reason on failure.
 class Mount {
