@@ -73,6 +73,9 @@ Run play(const Options& options, const support::GameBinary& binary, const Transc
     if (script.pageFileBefore && !support::writeFile(options.pageFile, *script.pageFileBefore)) {
         throw std::runtime_error("cannot lay down the page file " + options.pageFile);
     }
+    if (script.pageFileReadOnly) {
+        home.mount().makeReadOnly();
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
     support::GameProcess process(binary);
     Run run;

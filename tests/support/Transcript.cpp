@@ -399,11 +399,16 @@ Transcript parseTranscript(const std::string& file, std::string_view text, const
                 content += ending.end == LineEnd::Yes ? "\n" : "";
             }
             if (raw == "@page file before") {
-                transcript.beforeBlock = std::move(block);
+                transcript.setup.insert(transcript.setup.end(), block.begin(), block.end());
                 transcript.pageFileBefore = std::move(content);
             } else {
                 transcript.pageFileAfter = std::move(content);
             }
+            continue;
+        }
+        if (raw == "@page file read-only") {
+            transcript.setup.push_back(raw);
+            transcript.pageFileReadOnly = true;
             continue;
         }
         if (raw == "@welcome" || startsWith(raw, "@start ")) {
@@ -490,7 +495,7 @@ std::string renderTranscript(const Transcript& old, const Game& actual, const st
         typed.push_back(step.read);
     }
     std::vector<std::string> lines = old.header;
-    lines.insert(lines.end(), old.beforeBlock.begin(), old.beforeBlock.end());
+    lines.insert(lines.end(), old.setup.begin(), old.setup.end());
     std::vector<std::string> game = renderGame(actual, typed);
     if (!old.startDirective.empty()) {
         const std::vector<std::string> start = renderGame(readLines(old.startLines));

@@ -53,9 +53,10 @@ struct Game {
 
 struct Transcript {
     std::string file;
-    std::vector<std::string> header;      // the comment lines at the top; the first describes it
-    std::vector<std::string> beforeBlock; // the page-file-before block as written, if any
+    std::vector<std::string> header; // the comment lines at the top; the first describes it
+    std::vector<std::string> setup;  // the page file before and read-only lines as written, if any
     std::optional<std::string> pageFileBefore;
+    bool pageFileReadOnly = false; // the game may not write its page file's directory
     std::optional<std::string> pageFileAfter;
     std::string startDirective;          // "@start NAME" or "@welcome" as written, or ""
     std::size_t startSteps = 0;          // how many steps the directive stands for
