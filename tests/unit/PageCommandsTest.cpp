@@ -9,12 +9,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Example.h"
+#include "Files.h"
 #include "GameHarness.h"
 #include "Item.h"
 #include "Pages.h"
@@ -48,13 +47,7 @@ protected:
         return answers;
     }
     Item* pageItem() const { return (*game)->getInventoryItem("page"); }
-    std::string contents() const
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string contents() const { return support::readFile(path).value_or(""); }
 
     support::TempDir dir;
     std::string path = dir.flags();
@@ -191,7 +184,7 @@ TEST_F(PageCommandsTest, APageThatCannotBeHiddenStays)
 
 TEST_F(PageCommandsTest, Searching)
 {
-    std::ofstream(path) << "1337\nsome words \n7\nfirst \n7\nsecond \n";
+    ASSERT_TRUE(support::writeFile(path, "1337\nsome words \n7\nfirst \n7\nsecond \n"));
     const auto answers = play({"search 1337", "search 7", "search 007", "search the 7", "search", "write page 9 x",
                                "use book on page", "search"});
     const std::string seen = lookout + "Nobody there\n\n";
