@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Names every skipped test of a CTest run and why it was skipped, read from
-# the JUnit file that `ctest --output-junit` wrote. Tests skipped for the
-# same reason share one line.
+# the JUnit file that `ctest --output-junit` wrote: each reason, and under it
+# the tests skipped for it.
 #
 #   tests/report-skipped.sh JUNIT.xml
 #
@@ -50,7 +50,8 @@ END {
     print "skipped: " total " test" (total == 1 ? "" : "s")
     for (i = 1; i <= reasons; i++) {
         r = order[i]
-        print "  " tests[r] ": " r
+        print "  " r ":"
+        print "    " tests[r]
     }
 }
 ' "$junit"

@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -34,13 +36,38 @@ std::string makeMountsPrivate()
     return why;
 }
 
+// False in a plain chroot: the mounts this process sees have none at "/".
+bool rootIsMountPoint()
+{
+    std::ifstream mounts("/proc/self/mountinfo");
+    for (std::string line; std::getline(mounts, line);) {
+        // ID PARENT MAJOR:MINOR ROOT MOUNTPOINT ...
+        std::istringstream fields(line);
+        std::string id;
+        std::string parent;
+        std::string device;
+        std::string root;
+        std::string mountPoint;
+        if (fields >> id >> parent >> device >> root >> mountPoint && mountPoint == "/") {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string enterUserNamespace()
 {
     const uid_t uid = geteuid();
     const gid_t gid = getegid();
     if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-        return failed("cannot enter a user namespace with a mount namespace (unshare -rm); user namespaces may be "
-                      "switched off here (sysctl user.max_user_namespaces, kernel.unprivileged_userns_clone)");
+        const int error = errno;
+        const bool chroot = !rootIsMountPoint();
+        errno = error;
+        return failed(!chroot
+                          ? "cannot enter a user namespace with a mount namespace (unshare -rm); user namespaces may "
+                            "be switched off here (sysctl user.max_user_namespaces, kernel.unprivileged_userns_clone)"
+                          : "cannot enter a user namespace with a mount namespace (unshare -rm), which a chroot "
+                            "refuses; run as root in a chroot whose root is a mount point (mount --bind DIR DIR)");
     }
     if (!writeFile("/proc/self/setgroups", "deny") ||
         !writeFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1\n") ||
