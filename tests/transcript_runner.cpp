@@ -13,10 +13,10 @@
 // page file is never touched. Where no such namespace can be had, the run
 // is skipped (exit code 77) with the reason.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
