@@ -1,248 +1,345 @@
-// Plays one transcript against the real game binary and compares the output.
+// Plays transcripts against the real game binary: feeds the player's lines
+// one at a time, each when the game asks for it, and compares what the game
+// printed before each read with the transcript. tests/transcripts/README.md
+// describes the format.
 //
-//   transcript_runner GAME BASE
+//   transcript_runner [--page-file PATH] GAME TRANSCRIPT...           check
+//   transcript_runner --update [--page-file PATH] GAME TRANSCRIPT...  rewrite the expected text
+//   transcript_runner --input-only TRANSCRIPT...                      print the bytes it would feed
+//   transcript_runner --expected-output TRANSCRIPT...                 print the output it expects
 //
-// BASE.in is the input script: its first line describes the transcript and
-// is not fed to the game; the rest is fed byte for byte. BASE.out is the
-// exact expected output. Optional: BASE.flags-before is laid down as the page
-// file before the game starts, BASE.flags-after is the exact page file the
-// game must leave behind.
-//
-// The game always runs in a private mount namespace with a fresh tmpfs on
-// /home, so the real page file is never touched. Where that is not permitted,
-// a transcript that involves the page file (its first line says
-// "[page file]", or it has a flags file) is skipped with exit code 77; the
-// others run without the namespace.
-//
-// A mismatch is reported command by command: the output is cut at every
-// prompt, so each input line's answer is checked on its own.
+// The game always runs with a private page file: a tmpfs on the page file's
+// directory in a mount namespace of this process, so the machine's real
+// page file is never touched. Where no such namespace can be had, the run
+// is skipped (exit code 77) with the reason.
 
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "Files.h"
+#include "GameProcess.h"
+#include "PrivateMounts.h"
+#include "Transcript.h"
+
 namespace {
 
+using support::Game;
+using support::Read;
+using support::Step;
+using support::Transcript;
+
 constexpr int skipCode = 77;
-constexpr const char* pageFile = "/home/flags";
+constexpr int brokenCode = 2;
+constexpr std::size_t mostReports = 3;
 
-bool readFile(const std::string& path, std::string& content)
+struct Options {
+    enum class Mode { Check, Update, InputOnly, ExpectedOutput } mode = Mode::Check;
+    std::string pageFile = "/home/flags";
+    int timeoutSeconds = 300;
+    std::string game;
+    std::vector<std::string> transcripts;
+    std::string self;
+};
+
+std::string prefixPath(const std::string& transcript) { return support::directoryOf(transcript) + "/start.prefix"; }
+
+Transcript load(const std::string& file)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
+    const std::optional<std::string> text = support::readFile(file);
+    if (!text) {
+        throw support::TranscriptError("cannot read " + file);
     }
-    std::ostringstream buffer;
-    buffer << file.rdbuf();
-    content = buffer.str();
-    return true;
-}
-
-bool writeFile(const std::string& path, const std::string& content)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << content;
-    return static_cast<bool>(file.flush());
-}
-
-// Shows control characters and line ends so that a difference is visible.
-std::string visible(const std::string& text, std::size_t limit = 400)
-{
-    std::string shown;
-    for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\n') {
-            shown += "\\n\n      ";
-        } else if (c == '\t') {
-            shown += "\\t";
-        } else if (c == '\r') {
-            shown += "\\r";
-        } else if (c < 0x20 || c == 0x7f) {
-            char code[8];
-            std::snprintf(code, sizeof(code), "\\x%02x", c);
-            shown += code;
-        } else {
-            shown += static_cast<char>(c);
-        }
-    }
-    if (text.size() > limit) {
-        shown += "...(" + std::to_string(text.size()) + " bytes)";
-    }
-    return shown;
-}
-
-std::vector<std::string> splitAt(const std::string& text, const std::string& mark)
-{
-    std::vector<std::string> parts;
-    std::size_t from = 0;
-    while (true) {
-        const std::size_t at = text.find(mark, from);
-        if (at == std::string::npos) {
-            parts.push_back(text.substr(from));
-            return parts;
-        }
-        parts.push_back(text.substr(from, at + mark.size() - from));
-        from = at + mark.size();
-    }
-}
-
-// Enters a private mount namespace with an empty tmpfs on /home.
-bool privateHome()
-{
-    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           mount("tmpfs", "/home", "tmpfs", 0, "size=64m") == 0;
+    const std::optional<std::string> prefix = support::readFile(prefixPath(file));
+    return support::parseTranscript(file, *text, prefix ? support::prefixBody(*prefix) : std::vector<std::string>{});
 }
 
 struct Run {
-    bool skipped = false;
+    Game game;
     int status = -1;
-    std::string output;
-    std::string flagsAfter;
-    bool flagsExist = false;
+    std::optional<std::string> pageFileAfter;
 };
 
-Run play(const std::string& game, const std::string& input, bool needsPageFile, const std::string* flagsBefore)
+// Plays the transcript's input: each line is fed when the game asks for
+// input, so the output before each read is known exactly.
+Run play(const Options& options, const support::GameBinary& binary, const Transcript& script)
 {
+    support::PrivateDirectory home(support::directoryOf(options.pageFile), support::nameOf(options.pageFile));
+    if (script.pageFileBefore && !support::writeFile(options.pageFile, *script.pageFileBefore)) {
+        throw std::runtime_error("cannot lay down the page file " + options.pageFile);
+    }
+    if (script.pageFileReadOnly) {
+        home.mount().makeReadOnly();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    support::GameProcess process(binary);
     Run run;
-    char inPath[] = "/tmp/transcript-in-XXXXXX";
-    char outPath[] = "/tmp/transcript-out-XXXXXX";
-    char flagsPath[] = "/tmp/transcript-flags-XXXXXX";
-    const int inFd = mkstemp(inPath);
-    const int outFd = mkstemp(outPath);
-    const int flagsFd = mkstemp(flagsPath);
-    if (inFd < 0 || outFd < 0 || flagsFd < 0 || !writeFile(inPath, input)) {
-        std::perror("temporary files");
-        std::exit(2);
+    std::vector<Read> reads;
+    for (const Step& step : script.game.steps) {
+        reads.push_back(step.read);
     }
-    const pid_t child = fork();
-    if (child == 0) {
-        if (!privateHome()) {
-            if (needsPageFile) {
-                _exit(skipCode);
-            }
-        } else if (flagsBefore != nullptr && !writeFile(pageFile, *flagsBefore)) {
-            _exit(3);
-        }
-        const pid_t gameProcess = fork();
-        if (gameProcess == 0) {
-            dup2(inFd, STDIN_FILENO);
-            dup2(outFd, STDOUT_FILENO);
-            execl(game.c_str(), game.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(gameProcess, &status, 0);
-        // The page file as the game left it, copied out of the namespace.
-        std::string flags;
-        if (readFile(pageFile, flags)) {
-            if (write(flagsFd, flags.data(), flags.size()) != static_cast<ssize_t>(flags.size())) {
-                _exit(3);
-            }
-            _exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 10 : 11);
-        }
-        _exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.skipped = code == skipCode;
-    run.flagsExist = code == 10 || code == 11;
-    run.status = (code == 0 || code == 10) ? 0 : 1;
-    readFile(outPath, run.output);
-    readFile(flagsPath, run.flagsAfter);
-    unlink(inPath);
-    unlink(outPath);
-    unlink(flagsPath);
+    run.game = support::playReads(process, reads, deadline);
+    run.status = process.status();
+    run.pageFileAfter = support::readFile(options.pageFile);
     return run;
+}
+
+// How the k-th typed line is named in reports: its line and the text as written.
+std::string describe(const Transcript& script, std::size_t k)
+{
+    const Read& read = script.game.steps[k].read;
+    std::string text = read.end ? "^D (end of input)" : read.typed;
+    if (k < script.startSteps) {
+        text += "  (in " + script.startDirective + ")";
+    }
+    return "line " + std::to_string(read.line) + ": " + text;
+}
+
+// The differing lines of two texts, as the transcript writes them;
+// firstLine is where the expected text starts in the transcript (0: unknown).
+void reportLines(std::ostream& out, const std::string& expected, const std::string& actual, int firstLine = 0)
+{
+    const std::vector<std::string> want = support::renderText(expected);
+    const std::vector<std::string> got = support::renderText(actual);
+    std::size_t shown = 0;
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < std::max(want.size(), got.size()); ++i) {
+        const auto shownLine = [](const std::vector<std::string>& lines, std::size_t at) -> std::string {
+            if (at >= lines.size()) {
+                return "(no such line)";
+            }
+            return lines[at].empty() ? "(empty line)" : lines[at];
+        };
+        const std::string w = shownLine(want, i);
+        const std::string g = shownLine(got, i);
+        if (w == g) {
+            continue;
+        }
+        if (++differing <= 3) {
+            std::string label = "expected";
+            if (firstLine > 0 && i < want.size()) {
+                label += " (line " + std::to_string(firstLine + static_cast<int>(i)) + ")";
+            }
+            label += ": ";
+            std::string other = "actual: ";
+            other.resize(label.size(), ' ');
+            out << "  " << label << w << "\n  " << other << g << '\n';
+            ++shown;
+        }
+    }
+    if (differing > shown) {
+        out << "  (" << differing - shown << " more lines differ)\n";
+    }
+}
+
+// The prompt ends an answer; it is shown as the next typed line's "> ".
+std::string withoutPrompt(const std::string& text)
+{
+    return text.size() >= 2 && text.compare(text.size() - 2, 2, "> ") == 0 ? text.substr(0, text.size() - 2) : text;
+}
+
+// Compares the run with the transcript; prints the differences and returns their number.
+std::size_t compare(std::ostream& out, const Transcript& script, const Run& run)
+{
+    const std::vector<Step>& want = script.game.steps;
+    const std::vector<Step>& got = run.game.steps;
+    std::size_t problems = 0;
+    const auto report = [&](const std::string& where, const std::string& expected, const std::string& actual,
+                            int firstLine = 0) {
+        if (++problems <= mostReports) {
+            out << where << '\n';
+            reportLines(out, expected, actual, firstLine);
+        }
+    };
+    // The answer to the k-th typed line starts on the line after it, unless the start directive holds it.
+    const auto answerLine = [&](std::size_t k) { return k < script.startSteps ? 0 : want[k].read.line + 1; };
+    const auto answerTo = [&](std::size_t k) {
+        return k == 0 ? "the start of the game, before " + describe(script, 0) : describe(script, k - 1);
+    };
+    const std::size_t common = std::min(want.size(), got.size());
+    for (std::size_t k = 0; k < common; ++k) {
+        if (want[k].output != got[k].output) {
+            report(answerTo(k), withoutPrompt(want[k].output), withoutPrompt(got[k].output),
+                   k == 0 ? 0 : answerLine(k - 1));
+        }
+        if (want[k].read.end != got[k].read.end) {
+            report(answerTo(k), want[k].read.end ? "(the input ends)" : "(a typed line)",
+                   got[k].read.end ? "(the input ends)" : "(a typed line)");
+        }
+    }
+    if (got.size() < want.size()) {
+        report(answerTo(got.size()) + "\n  the game ended instead of reading " + describe(script, got.size()),
+               withoutPrompt(want[got.size()].output), run.game.finalOutput);
+    } else if (got.size() > want.size()) {
+        report(want.empty() ? "the start of the game" : describe(script, want.size() - 1),
+               "(the game ends)\n" + script.game.finalOutput, got.back().output + "(asks for more input)");
+    } else if (script.game.finalOutput != run.game.finalOutput) {
+        report(want.empty() ? "the whole game" : describe(script, want.size() - 1) + " (the last input)",
+               script.game.finalOutput, run.game.finalOutput, want.empty() ? 0 : answerLine(want.size() - 1));
+    }
+    if (run.status != 0) {
+        ++problems;
+        out << "the game " << support::describeStatus(run.status) << " (expected: status 0)\n";
+    }
+    const std::optional<std::string>& pageAfter = script.pageFileAfter ? script.pageFileAfter : script.pageFileBefore;
+    if (pageAfter != run.pageFileAfter) {
+        ++problems;
+        out << "the page file after the game (@page file after)\n";
+        reportLines(out, pageAfter ? *pageAfter : "(no page file)\n",
+                    run.pageFileAfter ? *run.pageFileAfter : "(no page file)\n");
+    }
+    if (problems > mostReports) {
+        out << "... " << problems - mostReports << " more differences\n";
+    }
+    return problems;
+}
+
+// After a deliberate change to the start of every game, start.prefix is
+// written anew from this run, with the typed name replaced by {name}.
+bool updatePrefix(const Transcript& script, const Run& run)
+{
+    if (script.startDirective.rfind("@start ", 0) != 0 || run.game.steps.empty()) {
+        return false;
+    }
+    std::vector<std::string> lines = support::renderGame(run.game);
+    std::size_t reads = 0;
+    std::size_t end = 0;
+    for (; end < lines.size(); ++end) {
+        const std::string& line = lines[end];
+        const bool typed = line == ">" || line == "<" || line.rfind("> ", 0) == 0 || line.rfind("< ", 0) == 0;
+        if (typed && ++reads == 2) {
+            break;
+        }
+    }
+    const std::string name = script.startDirective.substr(7);
+    std::string text;
+    const std::optional<std::string> old = support::readFile(prefixPath(script.file));
+    // Its comment lines stay.
+    std::istringstream oldLines(old ? *old : "");
+    for (std::string line; std::getline(oldLines, line);) {
+        if (line.rfind('#', 0) == 0) {
+            text += line + "\n";
+        }
+    }
+    for (std::size_t i = 0; i < end; ++i) {
+        std::string line = lines[i];
+        for (std::size_t at = line.find(name); !name.empty() && at != std::string::npos; at = line.find(name, at + 6)) {
+            line.replace(at, name.size(), "{name}");
+        }
+        text += line + "\n";
+    }
+    if (old && *old == text) {
+        return false;
+    }
+    std::cout << "updated " << prefixPath(script.file) << " (the start of every game)\n";
+    return support::writeFile(prefixPath(script.file), text);
+}
+
+int runAll(const Options& options)
+{
+    if (const std::string why = support::skipReasonForPrivatePageFile(); !why.empty()) {
+        std::cout << "SKIPPED: " << why << '\n';
+        return skipCode;
+    }
+    const support::GameBinary binary(options.game);
+    int result = 0;
+    for (const std::string& file : options.transcripts) {
+        Transcript script = load(file);
+        if (options.mode == Options::Mode::Check) {
+            std::cout << script.header[0].substr(2) << '\n';
+        }
+        Run run = play(options, binary, script);
+        if (options.mode == Options::Mode::Update) {
+            if (run.game.steps.size() < script.game.steps.size()) {
+                std::cout << file << ": the game ended before reading " << describe(script, run.game.steps.size())
+                          << "; remove the lines it never reads by hand\n";
+                result = 1;
+                continue;
+            }
+            if (updatePrefix(script, run)) {
+                script = load(file);
+            }
+            const std::string text = support::renderTranscript(script, run.game, run.pageFileAfter);
+            const bool changed = support::readFile(file) != text;
+            if (changed && !support::writeFile(file, text)) {
+                std::cout << "cannot write " << file << '\n';
+                return brokenCode;
+            }
+            std::cout << (changed ? "updated " : "unchanged ") << file << '\n';
+            continue;
+        }
+        if (compare(std::cout, script, run) == 0) {
+            std::cout << "PASS " << file << '\n';
+            continue;
+        }
+        std::cout << "FAIL " << file << "\nIf the new output is right, accept it and review the change:\n  "
+                  << options.self << " --update " << options.game << ' ' << file << "\n  git diff -- "
+                  << support::directoryOf(file) << '\n';
+        result = 1;
+    }
+    return result;
+}
+
+int usage()
+{
+    std::cerr << "usage: transcript_runner [--update] [--page-file PATH] [--timeout SECONDS] GAME TRANSCRIPT...\n"
+                 "       transcript_runner --input-only|--expected-output TRANSCRIPT...\n";
+    return brokenCode;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::cerr << "usage: transcript_runner GAME BASE\n";
-        return 2;
-    }
-    const std::string game = argv[1];
-    const std::string base = argv[2];
-    std::string script;
-    std::string expected;
-    if (!readFile(base + ".in", script) || !readFile(base + ".out", expected)) {
-        std::cerr << "cannot read " << base << ".in or " << base << ".out\n";
-        return 2;
-    }
-    const std::size_t firstLineEnd = script.find('\n');
-    if (script.empty() || script[0] != '#' || firstLineEnd == std::string::npos) {
-        std::cerr << base << ".in must start with a line that describes it, beginning with '#'\n";
-        return 2;
-    }
-    const std::string description = script.substr(0, firstLineEnd);
-    const std::string input = script.substr(firstLineEnd + 1);
-    std::string flagsBefore;
-    std::string flagsAfter;
-    const bool hasBefore = readFile(base + ".flags-before", flagsBefore);
-    const bool hasAfter = readFile(base + ".flags-after", flagsAfter);
-    const bool needsPageFile = hasBefore || hasAfter || description.find("[page file]") != std::string::npos;
-
-    std::cout << description << '\n';
-    const Run run = play(game, input, needsPageFile, hasBefore ? &flagsBefore : nullptr);
-    if (run.skipped) {
-        std::cout << "SKIPPED: this transcript needs a private mount namespace (unshare -m) for its page file, "
-                     "and that is not permitted here\n";
-        return skipCode;
-    }
-
-    bool ok = true;
-    if (run.status != 0) {
-        std::cout << "FAIL: the game did not exit with status 0\n";
-        ok = false;
-    }
-    if (run.output != expected) {
-        ok = false;
-        const std::vector<std::string> inputLines = splitAt(input, "\n");
-        const std::vector<std::string> want = splitAt(expected, "> ");
-        const std::vector<std::string> got = splitAt(run.output, "> ");
-        int reported = 0;
-        for (std::size_t i = 0; i < std::max(want.size(), got.size()) && reported < 5; ++i) {
-            const std::string w = i < want.size() ? want[i] : "(nothing)";
-            const std::string g = i < got.size() ? got[i] : "(nothing)";
-            if (w == g) {
-                continue;
-            }
-            ++reported;
-            std::cout << "FAIL: output differs ";
-            if (i == 0) {
-                std::cout << "before the first prompt\n";
-            } else {
-                std::string line = i - 1 < inputLines.size() ? inputLines[i - 1] : "(no more input)";
-                if (!line.empty() && line.back() == '\n') {
-                    line.pop_back();
-                }
-                std::cout << "after input line " << i << ": " << visible(line, 120) << '\n';
-            }
-            std::cout << "  expected: " << visible(w) << "\n  actual:   " << visible(g) << '\n';
-        }
-        if (want.size() != got.size()) {
-            std::cout << "  (" << want.size() - 1 << " prompts expected, " << got.size() - 1 << " shown)\n";
+    Options options;
+    options.self = argv[0];
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--update") {
+            options.mode = Options::Mode::Update;
+        } else if (arg == "--input-only") {
+            options.mode = Options::Mode::InputOnly;
+        } else if (arg == "--expected-output") {
+            options.mode = Options::Mode::ExpectedOutput;
+        } else if (arg == "--page-file" && i + 1 < argc) {
+            options.pageFile = argv[++i];
+        } else if (arg == "--timeout" && i + 1 < argc) {
+            options.timeoutSeconds = std::atoi(argv[++i]);
+        } else if (arg.rfind("--", 0) == 0) {
+            return usage();
+        } else {
+            positional.push_back(arg);
         }
     }
-    if (hasAfter && (!run.flagsExist || run.flagsAfter != flagsAfter)) {
-        ok = false;
-        std::cout << "FAIL: page file differs\n  expected: " << visible(flagsAfter)
-                  << "\n  actual:   " << (run.flagsExist ? visible(run.flagsAfter) : "(no page file)") << '\n';
+    const bool needsGame = options.mode == Options::Mode::Check || options.mode == Options::Mode::Update;
+    if (positional.size() < (needsGame ? 2U : 1U)) {
+        return usage();
     }
-    std::cout << (ok ? "PASS\n" : "");
-    return ok ? 0 : 1;
+    if (needsGame) {
+        options.game = positional.front();
+        positional.erase(positional.begin());
+    }
+    options.transcripts = positional;
+    try {
+        if (!needsGame) {
+            for (const std::string& file : options.transcripts) {
+                const Game& game = load(file).game;
+                std::cout << (options.mode == Options::Mode::InputOnly ? game.input() : game.output());
+            }
+            return 0;
+        }
+        return runAll(options);
+    } catch (const support::TranscriptError& error) {
+        std::cout << error.what() << '\n';
+        return brokenCode;
+    } catch (const std::exception& error) {
+        std::cout << "ERROR: " << error.what() << '\n';
+        return 1;
+    }
 }

@@ -38,7 +38,7 @@ TEST(BadInput, TenMegabyteLineOfOneWord)
     const std::string word(tenMegabytes, 'x');
     const std::string blanks(tenMegabytes, ' ');
     const std::vector<std::string> answers =
-        harness::answersTo(word + "\n" + blanks + "\n" + "take " + word + "\n" + "i\n");
+        support::answersTo(word + "\n" + blanks + "\n" + "take " + word + "\n" + "i\n");
     ASSERT_EQ(answers.size(), 5u);
     EXPECT_EQ(answers[0], unknown);
     EXPECT_EQ(answers[1], unknown);
@@ -48,7 +48,7 @@ TEST(BadInput, TenMegabyteLineOfOneWord)
 
 TEST(BadInput, TenMegabyteLineOfUnknownWords)
 {
-    const std::vector<std::string> answers = harness::answersTo(manyWords() + "\ni\n");
+    const std::vector<std::string> answers = support::answersTo(manyWords() + "\ni\n");
     ASSERT_EQ(answers.size(), 3u);
     EXPECT_EQ(answers[0], unknown);
     EXPECT_EQ(answers[1], "\nYour inventory is empty\n");
@@ -57,7 +57,7 @@ TEST(BadInput, TenMegabyteLineOfUnknownWords)
 TEST(BadInput, TenMegabyteLinesWithACommandWord)
 {
     const std::vector<std::string> answers =
-        harness::answersTo("drop " + manyWords() + "\n" + manyWords() + "north\n" + "i\n");
+        support::answersTo("drop " + manyWords() + "\n" + manyWords() + "north\n" + "i\n");
     ASSERT_EQ(answers.size(), 4u);
     EXPECT_EQ(answers[0], "\nCould not drop the item\n");
     EXPECT_EQ(answers[1], "\nYou can't go that way!\n") << "the first known word decides, however late";
@@ -67,12 +67,12 @@ TEST(BadInput, TenMegabyteLinesWithACommandWord)
 TEST(BadInput, TenMegabyteNameAndArguments)
 {
     const std::string huge(tenMegabytes, 'N');
-    const std::string output = harness::playGame(huge + "\ni\n");
-    EXPECT_EQ(greetingIn(output), "have fun again " + huge.substr(0, 29));
-    EXPECT_EQ(harness::answersOf(output), (std::vector<std::string>{"\nYour inventory is empty\n", ""}));
+    const support::PlayedGame played = support::playGame(huge + "\ni\n");
+    EXPECT_EQ(greetingIn(played.output), "have fun again " + huge.substr(0, 29));
+    EXPECT_EQ(played.answers, (std::vector<std::string>{"\nYour inventory is empty\n", ""}));
 
     // The help handler takes any argument as asking for the long list.
-    const std::vector<std::string> answers = harness::answersTo("help " + huge + "\nexamine " + huge + "\n");
+    const std::vector<std::string> answers = support::answersTo("help " + huge + "\nexamine " + huge + "\n");
     ASSERT_EQ(answers.size(), 3u);
     EXPECT_EQ(answers[0].rfind("\nThe available commands are:\n", 0), 0u);
     EXPECT_EQ(answers[1].rfind("\nYour Room\n", 0), 0u) << "nothing by that name: the room is shown";
@@ -81,7 +81,7 @@ TEST(BadInput, TenMegabyteNameAndArguments)
 TEST(BadInput, WhiteSpaceOnlyLines)
 {
     const std::vector<std::string> answers =
-        harness::answersTo(" \n\t\n \t \t\n\v\f\n" + std::string(4000, '\t') + "\n\r\r\n");
+        support::answersTo(" \n\t\n \t \t\n\v\f\n" + std::string(4000, '\t') + "\n\r\r\n");
     ASSERT_EQ(answers.size(), 7u);
     for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(answers[i], unknown) << "line " << i << " with no empty line before the message";
@@ -111,7 +111,7 @@ TEST(BadInput, ControlAndNonAsciiBytes)
     for (const std::string& line : lines) {
         input += line + "\n";
     }
-    const std::vector<std::string> answers = harness::answersTo(input);
+    const std::vector<std::string> answers = support::answersTo(input);
     const std::vector<std::string> expected = {
         unknown,
         unknown,
@@ -151,9 +151,9 @@ TEST(BadInput, NamesOfAnyKind)
         {"quit", "have fun again quit"},
     };
     for (const Case& c : cases) {
-        const std::string output = harness::playGame(c.line + "\ni\n");
-        EXPECT_EQ(greetingIn(output), c.greeting);
-        EXPECT_EQ(harness::answersOf(output), (std::vector<std::string>{"\nYour inventory is empty\n", ""}))
+        const support::PlayedGame played = support::playGame(c.line + "\ni\n");
+        EXPECT_EQ(greetingIn(played.output), c.greeting);
+        EXPECT_EQ(played.answers, (std::vector<std::string>{"\nYour inventory is empty\n", ""}))
             << "the next line is the first command";
     }
 }
@@ -161,7 +161,7 @@ TEST(BadInput, NamesOfAnyKind)
 TEST(BadInput, PrintfStyleArgumentsArePlainText)
 {
     const std::vector<std::string> answers =
-        harness::answersTo("take %s%n%x\ndrop %n%n%n\nread %s%s%s\nuse %s on %n\n%s%n%x\nhelp %n\n");
+        support::answersTo("take %s%n%x\ndrop %n%n%n\nread %s%s%s\nuse %s on %n\n%s%n%x\nhelp %n\n");
     ASSERT_EQ(answers.size(), 7u);
     EXPECT_EQ(answers[0], "\nThere's nothing to take with that name!\n");
     EXPECT_EQ(answers[1], "\nCould not drop the item\n");
@@ -171,29 +171,22 @@ TEST(BadInput, PrintfStyleArgumentsArePlainText)
     EXPECT_EQ(answers[5].rfind("\nThe available commands are:\n - north - east", 0), 0u);
 
     // Dropped items repeat the player's words exactly.
-    const std::vector<std::string> dropped = harness::answersTo("take socks\ndrop %s%n\ndrop socks\n");
+    const std::vector<std::string> dropped = support::answersTo("take socks\ndrop %s%n\ndrop socks\n");
     EXPECT_EQ(dropped[1], "\nCould not drop the item\n");
     EXPECT_EQ(dropped[2], "\nDropped the socks\n");
 }
 
 TEST(BadInput, LinesPastTheLineLimitAreRefusedAndTheGameGoesOn)
 {
-    harness::TempDir dir;
-    std::istringstream in(std::string(40, 'n') + "\n" + "take " + std::string(50, 's') + "\n" + std::string(100, 'x') +
-                          "\r\n" + "write page 1 " + std::string(200, 'w') + "\ni\n");
-    std::ostringstream out;
-    Example game(in, out, dir.flags());
-    game.setLineLimit(64);
-    game.init();
+    support::TempDir dir;
+    support::ScriptedGame game(std::string(40, 'n') + "\n" + "take " + std::string(50, 's') + "\n" +
+                                   std::string(100, 'x') + "\r\n" + "write page 1 " + std::string(200, 'w') + "\ni\n",
+                               dir.flags());
+    game->setLineLimit(64);
     game.play();
-    const std::string output = out.str();
     // The name keeps its first characters, as with any long name.
-    EXPECT_EQ(greetingIn(output), "have fun again " + std::string(29, 'n'));
-    const std::vector<std::string> answers = harness::answersOf(output);
+    EXPECT_EQ(greetingIn(game.output()), "have fun again " + std::string(29, 'n'));
     const std::string tooLong = "That line is too long for me, try a shorter one...\n";
-    ASSERT_EQ(answers.size(), 5u);
-    EXPECT_EQ(answers[0], "\nThere's nothing to take with that name!\n");
-    EXPECT_EQ(answers[1], tooLong);
-    EXPECT_EQ(answers[2], tooLong);
-    EXPECT_EQ(answers[3], "\nYour inventory is empty\n");
+    EXPECT_EQ(game.answers(), (std::vector<std::string>{"\nThere's nothing to take with that name!\n", tooLong, tooLong,
+                                                        "\nYour inventory is empty\n", ""}));
 }

@@ -6,14 +6,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Example.h"
+#include "Files.h"
 #include "GameHarness.h"
 #include "Item.h"
 #include "Pages.h"
@@ -31,41 +31,27 @@ protected:
     // answer to each command, without the empty line that opens it.
     std::vector<std::string> play(const std::vector<std::string>& commands)
     {
-        std::string script = "Tester\neast\nnortheast\neast\ntake book\n";
+        const std::string toBook = support::walkTo("Old mysterious Library") + "take book\n";
+        std::string script = "Tester\n" + toBook;
         for (const std::string& command : commands) {
             script += command + '\n';
         }
-        std::istringstream in(script);
-        std::ostringstream out;
-        game = std::make_unique<Example>(in, out, path);
-        game->init();
+        game = std::make_unique<support::ScriptedGame>(script, path);
         game->play();
+        const std::vector<std::string> all = game->answers();
+        const auto skipped = static_cast<std::ptrdiff_t>(std::count(toBook.begin(), toBook.end(), '\n'));
         std::vector<std::string> answers;
-        const std::string all = out.str();
-        std::size_t at = all.find("> ");
-        for (int skipped = 0; skipped < 5; ++skipped) {
-            at = all.find("> ", at + 2);
-        }
-        while (at != std::string::npos && answers.size() < commands.size()) {
-            const std::size_t next = all.find("\n> ", at + 2);
-            const std::size_t stop = next == std::string::npos ? all.size() : next + 1;
-            answers.push_back(all.substr(at + 3, stop - at - 3));
-            at = next == std::string::npos ? next : next + 1;
+        for (auto answer = all.begin() + skipped; answer != all.end() && answers.size() < commands.size(); ++answer) {
+            answers.push_back(answer->substr(answer->empty() || answer->front() != '\n' ? 0 : 1));
         }
         return answers;
     }
-    Item* pageItem() const { return game->getInventoryItem("page"); }
-    std::string contents() const
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    Item* pageItem() const { return (*game)->getInventoryItem("page"); }
+    std::string contents() const { return support::readFile(path).value_or(""); }
 
-    harness::TempDir dir;
+    support::TempDir dir;
     std::string path = dir.flags();
-    std::unique_ptr<Example> game;
+    std::unique_ptr<support::ScriptedGame> game;
 };
 
 TEST_F(PageCommandsTest, WriteRefusals)
@@ -198,7 +184,7 @@ TEST_F(PageCommandsTest, APageThatCannotBeHiddenStays)
 
 TEST_F(PageCommandsTest, Searching)
 {
-    std::ofstream(path) << "1337\nsome words \n7\nfirst \n7\nsecond \n";
+    ASSERT_TRUE(support::writeFile(path, "1337\nsome words \n7\nfirst \n7\nsecond \n"));
     const auto answers = play({"search 1337", "search 7", "search 007", "search the 7", "search", "write page 9 x",
                                "use book on page", "search"});
     const std::string seen = lookout + "Nobody there\n\n";

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Files.h"
 #include "GameHarness.h"
 #include "PageFile.h"
 
@@ -24,14 +25,8 @@ namespace {
 
 class PageFileTest : public ::testing::Test {
 protected:
-    std::string contents() const
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    void seed(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
+    std::string contents() const { return support::readFile(path).value_or(""); }
+    void seed(const std::string& text) const { ASSERT_TRUE(support::writeFile(path, text)); }
 
     // The text found under key, or "<none>" / "<cannot open>".
     std::string find(const std::string& key) const
@@ -56,7 +51,7 @@ protected:
         return opened ? all : "<cannot open>";
     }
 
-    harness::TempDir dir;
+    support::TempDir dir;
     std::string path = dir.flags();
 };
 

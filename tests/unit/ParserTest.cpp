@@ -56,7 +56,7 @@ protected:
         game.take();
     }
 
-    harness::MiniGame game;
+    support::MiniGame game;
     std::vector<Command> seen;
 };
 
@@ -189,7 +189,7 @@ namespace {
 // Plays the bare engine game: the base welcome, then the input loop.
 std::string playMini(const std::string& input)
 {
-    harness::MiniGame game;
+    support::MiniGame game;
     game.init();
     game.MiniStreams::in.str(input);
     game.play();
@@ -227,7 +227,7 @@ TEST(ParserLoop, OnlyExactQuitWordsEndTheGame)
 
 TEST(ParserLoop, BaseHandlersOnlyHelp)
 {
-    harness::MiniGame game;
+    support::MiniGame game;
     game.init();
     ASSERT_EQ(game.commandCount(), 8u);
     EXPECT_TRUE(game.line("help"));

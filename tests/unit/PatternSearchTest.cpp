@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "GameHarness.h"
+#include "Files.h"
 #include "PageFile.h"
 #include "PatternSearch.h"
 
@@ -121,7 +121,7 @@ protected:
         }
     }
 
-    harness::TempDir dir;
+    support::TempDir dir;
     std::string path = dir.flags();
 };
 

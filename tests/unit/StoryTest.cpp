@@ -38,7 +38,7 @@ const std::map<std::string, Place> places = {
     {"book", {"Old mysterious Library", "book"}},
 };
 
-Item* itemOf(harness::Story& story, const std::string& member)
+Item* itemOf(support::Story& story, const std::string& member)
 {
     const Place& place = places.at(member);
     Item* item = story.item(place.room, place.keyword);
@@ -94,7 +94,7 @@ std::string endingFor(const std::string& titledName)
 
 TEST(StoryWorld, ItemsAreFoundByKeywordInTheRoomAtHand)
 {
-    harness::Story story;
+    support::Story story;
     EXPECT_EQ(story->getCurrentRoom()->shortDescription(), "Your Room");
     // Keywords, not names, find the items.
     EXPECT_EQ(story.item("Shoestore", "shoe")->getName(), "Shoes");
@@ -121,7 +121,7 @@ class Combination : public ::testing::TestWithParam<std::tuple<Rule, bool>> {};
 TEST_P(Combination, EitherOrderGivesTheSameEffect)
 {
     const auto& [rule, swapped] = GetParam();
-    harness::Story story;
+    support::Story story;
     Item* a = itemOf(story, rule.one);
     Item* b = itemOf(story, rule.other);
     const std::size_t handlers = story->commandCount();
@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(AllRules, Combination, ::testing::Combine(::testing::Va
 
 TEST(StoryRules, PowerSupplyRepairsTheComputerOnce)
 {
-    harness::Story story;
+    support::Story story;
     Item* supply = itemOf(story, "powerSupply");
     Item* computer = itemOf(story, "computer");
     story.command("format c:");
@@ -166,7 +166,7 @@ TEST(StoryRules, PowerSupplyRepairsTheComputerOnce)
 
 TEST(StoryRules, DrunkFriendThrowsUpOnceAndHighFivesRepeat)
 {
-    harness::Story story;
+    support::Story story;
     Item* bucket = itemOf(story, "bucket");
     Item* friendItem = itemOf(story, "drunkFriend");
     story->combineItems(bucket, friendItem);
@@ -196,7 +196,7 @@ TEST(StoryRules, DrunkFriendThrowsUpOnceAndHighFivesRepeat)
 
 TEST(StoryRules, EveryFailedCombinationFlipsTheDebugSwitch)
 {
-    harness::Story story;
+    support::Story story;
     ASSERT_TRUE(debugmodeon);
     Item* shovel = itemOf(story, "shovel");
     Item* book = itemOf(story, "book");
@@ -231,7 +231,7 @@ namespace {
 
 // Makes the four progress steps of the combinations; the last one's output
 // is returned.
-std::string fourSteps(harness::Story& story)
+std::string fourSteps(support::Story& story)
 {
     Item* girlfriend = itemOf(story, "girlfriend");
     story->combineItems(itemOf(story, "powerSupply"), itemOf(story, "computer"));
@@ -246,7 +246,7 @@ std::string fourSteps(harness::Story& story)
 
 TEST(StoryEnding, NeedsAllFiveAndPutsTheTitleInFront)
 {
-    harness::Story story;
+    support::Story story;
     std::strcpy(name, "Bob");
     EXPECT_EQ(fourSteps(story), rules[9].output) << "no revenge yet: no ending";
 
@@ -266,7 +266,7 @@ TEST(StoryEnding, NeedsAllFiveAndPutsTheTitleInFront)
 
 TEST(StoryEnding, TitledNameIsCutAtThirtyOneCharacters)
 {
-    harness::Story story;
+    support::Story story;
     const std::string longName = "ABCDEFGHIJKLMNOPQRSTUVWXYZ123"; // 29 characters
     std::strcpy(name, longName.c_str());
     hadRevenge = true;
@@ -289,7 +289,7 @@ TEST(StoryEnding, TitledNameIsCutAtThirtyOneCharacters)
 
 TEST(StoryEnding, EmptyNameGetsTheTitleAlone)
 {
-    harness::Story story;
+    support::Story story;
     name[0] = '\0';
     hadRevenge = true;
     EXPECT_EQ(fourSteps(story), rules[9].output + endingFor("Sir. "));
@@ -297,7 +297,7 @@ TEST(StoryEnding, EmptyNameGetsTheTitleAlone)
 
 TEST(StoryTriggers, PistolUnlocksTheExecuteCommandOnce)
 {
-    harness::Story story;
+    support::Story story;
     Item* pistol = itemOf(story, "pistol");
     story.command("kill me");
     EXPECT_EQ(story.take(), "I dont understand the command.\n");
@@ -328,7 +328,7 @@ TEST(StoryTriggers, PistolUnlocksTheExecuteCommandOnce)
 
 TEST(StoryTriggers, GirlfriendClosesTheShoeStore)
 {
-    harness::Story story;
+    support::Story story;
     Room* shoestore = story.room("Shoestore");
     Room* street = story.room("Street");
     Item* girlfriend = itemOf(story, "girlfriend");
@@ -365,21 +365,23 @@ TEST(StoryTriggers, GirlfriendClosesTheShoeStore)
 
 TEST(StoryTriggers, KillMeEndsTheGameAtOnce)
 {
-    const std::string output = harness::playGame("Bob\ne\nne\nse\ntake pistol\nkill me\nlook\n");
-    const std::vector<std::string> answers = harness::answersOf(output);
+    const std::string toShoes = support::walkTo("Shoestore");
+    const support::PlayedGame played = support::playGame("Bob\n" + toShoes + "take pistol\nkill me\nlook\n");
+    const std::vector<std::string>& answers = played.answers;
+    const std::string& output = played.output;
     ASSERT_EQ(answers.size(), 5u);
     EXPECT_EQ(answers[4], "\n") << "only the empty line before the command, and no prompt after it";
     EXPECT_EQ(output.substr(output.size() - 4), "\n> \n");
 
     for (const char* me : {"me", "myself", "I"}) {
         const std::vector<std::string> rest =
-            harness::answersOf(harness::playGame(std::string("Bob\ne\nne\nse\nt usp\nexecute ") + me + "\ni\n"));
+            support::playGame("Bob\n" + toShoes + "t usp\nexecute " + me + "\ni\n").answers;
         ASSERT_EQ(rest.size(), 7u) << me;
         EXPECT_NE(rest[4].find("Bob"), std::string::npos) << "one line, and the game goes on";
         EXPECT_EQ(rest[4].find('\n', 1), rest[4].size() - 1);
         EXPECT_EQ(rest[5], "\nYour inventory: \nUSP.45 Tactical\n");
     }
-    const std::vector<std::string> lower = harness::answersOf(harness::playGame("Bob\ne\nne\nse\nt gun\nkill i\ni\n"));
+    const std::vector<std::string> lower = support::playGame("Bob\n" + toShoes + "t gun\nkill i\ni\n").answers;
     ASSERT_EQ(lower.size(), 7u);
     EXPECT_EQ(lower[4], "\n");
 }

@@ -153,7 +153,7 @@ protected:
         game.init();
         game.take();
     }
-    harness::MiniGame game;
+    support::MiniGame game;
 };
 
 TEST_F(Inventory, AddRemoveAndList)
