@@ -184,6 +184,9 @@ bool GameProcess::waitingForInput() const
 
 void GameProcess::reap(bool block)
 {
+    if (pid < 0) {
+        return; // reaped already; waitpid(-1) would wait for any other child
+    }
     int raw = 0;
     const pid_t done = waitpid(pid, &raw, block ? 0 : WNOHANG);
     if (done == pid) {

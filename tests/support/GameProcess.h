@@ -58,6 +58,8 @@ public:
     std::string finish(std::chrono::steady_clock::time_point deadline);
 
     bool ended() const { return pid < 0; }
+    // The game's process id while it runs, for sending it signals.
+    pid_t id() const { return pid; }
     // Once ended: the exit status, or 128 + the signal that killed it.
     int status() const { return exitStatus; }
 
