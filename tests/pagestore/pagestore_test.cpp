@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -48,6 +51,12 @@ protected:
         }
     }
 
+public:
+    // The way to the library with the book taken, after the name.
+    static std::vector<std::string> toTheBookLines() { return toTheBook(); }
+    static support::GameBinary& gameBinary() { return binary(); }
+
+protected:
     // The way to the library with the book taken, after the name.
     static std::vector<std::string> toTheBook()
     {
@@ -269,5 +278,146 @@ TEST_F(PageStore, ConcurrentGamesWriteEveryRecordWholeAndOnce)
     }
     EXPECT_EQ(count, games * pagesEach);
 }
+
+// The name, the way to the library and "take book", one line each.
+std::string linesToTheBook()
+{
+    std::string lines;
+    for (const std::string& line : PageStore::toTheBookLines()) {
+        lines += line + "\n";
+    }
+    return lines;
+}
+
+// The size of the page file, or -1 while there is none.
+off_t pageFileSize()
+{
+    struct stat status {};
+    return stat(pageFile.c_str(), &status) == 0 ? status.st_size : -1;
+}
+
+// A game that hides one page of pageBytes bytes, caught while it writes the
+// record: started, fed, and returned once the page file has begun to grow
+// past before: the record is being written, under the lock. The record it writes is "77\n" + pageBytes 'x' + " \n".
+std::unique_ptr<support::GameProcess> hideCaughtWriting(std::size_t pageBytes, off_t before)
+{
+    auto game = std::make_unique<support::GameProcess>(PageStore::gameBinary());
+    game->feed(linesToTheBook() + "write page 77 " + std::string(pageBytes, 'x') + "\nhide page 1\n");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (pageFileSize() <= before && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return game;
+}
+
+TEST_F(PageStore, AWriterKilledInTheMiddleOfARecordBreaksNothingForTheNext)
+{
+    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=512m");
+    const std::string before = "1\none \n";
+    const off_t whole = static_cast<off_t>(before.size() + 3 + 100'000'000 + 2);
+    bool torn = false;
+    // The kill lands in the middle of the record nearly always; a writer
+    // that was faster is tried again.
+    for (int attempt = 0; attempt < 5 && !torn; ++attempt) {
+        ASSERT_TRUE(support::writeFile(pageFile, before));
+        const std::unique_ptr<support::GameProcess> writer = hideCaughtWriting(100'000'000, before.size());
+        ASSERT_FALSE(writer->ended()) << "the writer " << support::describeStatus(writer->status());
+        kill(writer->id(), SIGKILL);
+        writer->finish(deadline());
+        EXPECT_EQ(writer->status(), 128 + SIGKILL);
+        torn = pageFileSize() != whole;
+    }
+    ASSERT_TRUE(torn) << "no writer was killed in the middle of its record";
+
+    const std::vector<std::string> answers =
+        playInLibrary({"write page 100 next", "hide page 1", "search 100", "search"});
+    EXPECT_EQ(answers[1], "\n" + lookout + "Nobody there\n" + hidden);
+    EXPECT_EQ(answers[2], "\n" + lookout + "Nobody there\n\nnext \n\n") << "the next page is found";
+    EXPECT_EQ(answers[3],
+              "\nWhere do you want to search something?\n" + lookout + "Nobody there\n\none \n\nnext \n\n\n\n")
+        << "the listing is aligned and shows nothing of the unfinished record";
+    EXPECT_EQ(support::readFile(pageFile), before + "100\nnext \n") << "only the unfinished record was cut";
+}
+
+TEST_F(PageStore, AHangUpOrTerminateDuringAWriteActsOnlyOnceTheRecordIsWhole)
+{
+    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=512m");
+    const std::string before = "1\none \n";
+    for (const int signal : {SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        ASSERT_TRUE(support::writeFile(pageFile, before));
+        const std::unique_ptr<support::GameProcess> writer = hideCaughtWriting(100'000'000, before.size());
+        ASSERT_FALSE(writer->ended()) << "the writer " << support::describeStatus(writer->status());
+        kill(writer->id(), signal);
+        writer->finish(deadline());
+        EXPECT_EQ(writer->status(), 128 + signal) << "the signal still ends the game";
+        const std::optional<std::string> after = support::readFile(pageFile);
+        ASSERT_TRUE(after);
+        EXPECT_EQ(after->size(), before.size() + 3 + 100'000'000 + 2) << "the record is whole";
+        EXPECT_EQ(after->substr(0, before.size() + 3), before + "77\n");
+        EXPECT_EQ(after->substr(after->size() - 4), "xx \n");
+    }
+}
+
+TEST_F(PageStore, AGameStoppedWhileWritingHoldsUpNoOtherGameForLong)
+{
+    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=512m");
+    const std::string before = "1\none \n";
+    ASSERT_TRUE(support::writeFile(pageFile, before));
+    const std::unique_ptr<support::GameProcess> stopped = hideCaughtWriting(100'000'000, before.size());
+    ASSERT_FALSE(stopped->ended()) << "the writer " << support::describeStatus(stopped->status());
+    kill(stopped->id(), SIGSTOP);
+
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<std::string> answers = playInLibrary({"search 1", "write page 5 five", "hide page 1", "search"});
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(answers[0], "\n" + lookout + "Nobody there\n\none \n\n") << "the search does not wait";
+    EXPECT_EQ(answers[2], "\n" + lookout + ghosted) << "the hide gives up and keeps the page";
+    // A stop takes effect once the write in progress returns: the stopped
+    // game's record is whole, or not there at all, but still locked.
+    const std::string listed = "\nWhere do you want to search something?\n" + lookout + "Nobody there\n\none \n\n";
+    const std::string stoppedText = std::string(100'000'000, 'x') + " \n\n";
+    EXPECT_TRUE(answers[3] == listed + "\n\n" || answers[3] == listed + stoppedText + "\n\n")
+        << "the listing shows whole records only (" << answers[3].size() << " bytes)";
+    EXPECT_LT(waited, std::chrono::seconds(15)) << "a few seconds for the lock, not for ever";
+
+    kill(stopped->id(), SIGCONT);
+    stopped->feed("search 77\nquit\n");
+    const std::string rest = stopped->finish(deadline());
+    EXPECT_EQ(stopped->status(), 0);
+    EXPECT_NE(rest.find(hidden), std::string::npos) << "the stopped game hides its page once it goes on";
+    EXPECT_EQ(pageFileSize(), static_cast<off_t>(before.size() + 3 + 100'000'000 + 2));
+}
+
+#if !defined(WEEKEND_SANITIZER_BUILD) // the sanitizers need more address space than any limit allows
+TEST_F(PageStore, ALineBeyondTheMemoryLimitIsRefusedAndTheGameGoesOn)
+{
+    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=64m");
+    const std::string before = "1\none \n";
+    ASSERT_TRUE(support::writeFile(pageFile, before));
+    // A 100 MB line of one-letter words under a 256 MiB address-space limit,
+    // as a service's memory limit would set.
+    std::string words;
+    words.reserve(100'000'000);
+    while (words.size() < 100'000'000) {
+        words += "a ";
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = 256UL * 1024 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    std::optional<support::GameProcess> game;
+    game.emplace(gameBinary());
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
+    game->feed(linesToTheBook() + "write page 1 " + words + "\nhide page 1\ninventory\nquit\n");
+    const std::string output = game->finish(deadline());
+    EXPECT_EQ(game->status(), 0) << "no abort: the game " << support::describeStatus(game->status());
+    EXPECT_NE(output.find("> That line is too long for me, try a shorter one...\n> \nYou dont have pages to hide...\n"),
+              std::string::npos);
+    EXPECT_NE(output.find("\nYour inventory: \nbig old book\n> "), std::string::npos);
+    EXPECT_EQ(support::readFile(pageFile), before) << "the page file is untouched";
+}
+#endif
 
 } // namespace
