@@ -21,7 +21,8 @@ std::size_t findPatternPortable(const char* data, std::size_t size, std::string_
 // Thirty-two places at a time: a place is a candidate only if its first two
 // and last two bytes equal the pattern's, and only candidates are compared
 // whole. For "\nKEY\n" in a page file that leaves few compares per block,
-// even where most page numbers have the key's length and first digit.
+// even where most page numbers have the key's length and first digit. After
+// 256 places without the first byte (a long text), memchr jumps to the next.
 std::size_t findPatternSse2(const char* data, std::size_t size, std::string_view pattern);
 #endif
 
