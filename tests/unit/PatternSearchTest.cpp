@@ -56,6 +56,22 @@ TEST(PatternSearch, FindersAgreeWithStringFind)
     }
 }
 
+TEST(PatternSearch, MatchesAfterLongLinesAreFound)
+{
+    // Long stretches without a line end are skipped in big steps; a match
+    // anywhere after them, also near the end of the data, is still found.
+    for (const std::size_t run : {200U, 255U, 256U, 257U, 300U, 1000U, 5000U}) {
+        for (std::size_t after = 0; after < 70; ++after) {
+            const std::string data =
+                std::string(run, 'x') + std::string(after, '\n') + "\nkey\n" + std::string(after, 'y');
+            for (const Finder& finder : finders()) {
+                EXPECT_EQ(finder.find(data.data(), data.size(), "\nkey\n"), run + after)
+                    << finder.name << ", a line of " << run << ", then " << after << " line ends";
+            }
+        }
+    }
+}
+
 TEST(PatternSearch, NoFinderReadsPastTheEnd)
 {
     // The data ends at the end of a heap block: the sanitizers see any
