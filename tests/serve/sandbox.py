@@ -21,6 +21,8 @@ SKIPPED = 77
 
 CLONE_NEWNS = 0x00020000
 CLONE_NEWNET = 0x40000000
+CLONE_NEWUSER = 0x10000000
+MS_BIND = 0x1000
 MS_REC = 0x4000
 MS_PRIVATE = 0x40000
 SIOCGIFFLAGS = 0x8913
@@ -55,9 +57,25 @@ def _loopback_up():
         fcntl.ioctl(control, SIOCSIFFLAGS, ifreq.pack(b"lo", flags | IFF_UP))
 
 
+def _enter_namespaces():
+    """Private mount and network namespaces: as root directly, otherwise
+    inside a user namespace that maps this user to root. None, or why not."""
+    error = _libc_call("unshare", CLONE_NEWNS | CLONE_NEWNET)
+    if not error or os.geteuid() == 0:
+        return error
+    uid, gid = os.geteuid(), os.getegid()
+    error = _libc_call("unshare", CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET)
+    if error:
+        return f"{error}, also through a user namespace (unshare -rmn)"
+    for name, text in (("setgroups", "deny"), ("uid_map", f"0 {uid} 1\n"), ("gid_map", f"0 {gid} 1\n")):
+        with open(f"/proc/self/{name}", "w", encoding="ascii") as file:
+            file.write(text)
+    return None
+
+
 def enter(page_file):
     """Private namespaces with an empty tmpfs where the page file lives."""
-    error = _libc_call("unshare", CLONE_NEWNS | CLONE_NEWNET)
+    error = _enter_namespaces()
     if error:
         skip(f"cannot enter private mount and network namespaces ({error}); run the tests as root")
     error = _libc_call("mount", None, b"/", None, MS_REC | MS_PRIVATE, None)
@@ -69,9 +87,24 @@ def enter(page_file):
     mount_point = folder
     while not os.path.isdir(mount_point):
         mount_point = os.path.dirname(mount_point)
+    # Everything else in that folder (for /home: the users' homes, where the
+    # checkout and its build may lie) is bound back in at its place.
+    hidden = os.open(mount_point, os.O_PATH)
+    entries = [entry for entry in os.listdir(mount_point) if os.path.join(mount_point, entry) != page_file]
     error = _libc_call("mount", b"tmpfs", mount_point.encode(), b"tmpfs", 0, b"size=256m,mode=1777")
     if error:
         skip(f"cannot mount a tmpfs on {mount_point} ({error})")
+    for entry in entries:
+        source = f"/proc/self/fd/{hidden}/{entry}"
+        target = os.path.join(mount_point, entry)
+        if os.path.isdir(source):
+            os.mkdir(target)
+        else:
+            open(target, "w", encoding="ascii").close()
+        error = _libc_call("mount", source.encode(), target.encode(), None, MS_BIND | MS_REC, None)
+        if error:
+            skip(f"cannot bind {target} back into the private {mount_point} ({error})")
+    os.close(hidden)
     os.makedirs(folder, exist_ok=True)
     _loopback_up()
     # Games whose server or helper went away are handed to this process.

@@ -14,6 +14,7 @@ every system call made is one the filter allows.
 import base64
 import os
 import re
+import resource
 import shutil
 import signal
 import socket
@@ -92,11 +93,16 @@ def strace(trace):
     return ["strace", "-f", "-qq", "-o", trace]
 
 
-def traced(command, trace, port, play):
-    """Starts the server, plays one game through it and returns the system
-    calls in the trace."""
+def traced(command, trace, port, play, open_files=None):
+    """Starts the server (with the unit's limit of open files, if it sets
+    one), plays one game through it and returns the system calls in the
+    trace."""
+    def limit_open_files():
+        if open_files is not None:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (open_files, open_files))
+
     server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
+                              stderr=subprocess.DEVNULL, preexec_fn=limit_open_files)
     try:
         sandbox.wait_for_port(port, server)
         play()
@@ -129,7 +135,9 @@ def main():
     if shutil.which("websocketd"):
         command, port = sandbox.websocketd_command(web_unit, game, web_dir)
         trace = os.path.join(folder, "web.trace")
-        calls = traced(strace(trace) + command, trace, port, lambda: play_over_websocket(port))
+        open_files = [int(value) for value in sandbox.unit_settings(web_unit, "LimitNOFILE")]
+        calls = traced(strace(trace) + command, trace, port, lambda: play_over_websocket(port),
+                       open_files[-1] if open_files else None)
         allowed = allowed_by(web_unit)
         print(f"websocketd and its game made {len(calls)} kinds of system calls")
         problems += [f"websocketd or its game calls {call}, which weekend-web.service does not allow"

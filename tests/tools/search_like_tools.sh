@@ -27,21 +27,23 @@ skip() {
 
 if [[ ${WEEKEND_TOOLS_TEST_INSIDE:-} != 1 ]]; then
     command -v unshare >/dev/null || skip "unshare (util-linux) is missing; the test needs a private mount namespace"
-    unshare --mount --propagation private true 2>/dev/null ||
-        skip "cannot make a private mount namespace (unshare --mount needs root or CAP_SYS_ADMIN)"
-    WEEKEND_TOOLS_TEST_INSIDE=1 exec unshare --mount --propagation private bash "$0" "$@"
+    # As root a mount namespace; otherwise one inside a user namespace that
+    # maps this user to root.
+    private=(unshare --mount --propagation private)
+    [[ $(id -u) == 0 ]] || private=(unshare --user --map-root-user --mount --propagation private)
+    "${private[@]}" true 2>/dev/null ||
+        skip "cannot make a private mount namespace (${private[*]} is not permitted here)"
+    WEEKEND_TOOLS_TEST_INSIDE=1 exec "${private[@]}" bash "$0" "$@"
 fi
 
-# In the namespace: a fresh tmpfs, with a copy of the game in it (the game
-# itself may lie under the folder that the tmpfs covers), moved over the
-# page file's folder.
+# In the namespace: a copy of the game outside the page file's folder (the
+# game itself may lie under it), then a fresh tmpfs over that folder.
 [[ $home != / && -d $home ]] || skip "the page file's folder $home cannot be covered by a tmpfs"
 stage=$(mktemp -d)
-mount -t tmpfs -o size=256m,mode=0755 weekend-tools "$stage" || skip "cannot mount a tmpfs"
-cp "$game" "$stage/.weekend"
-mount --move "$stage" "$home" || skip "cannot move the tmpfs over $home"
-rmdir "$stage" 2>/dev/null || true
-game=$home/.weekend
+trap 'rm -rf "$stage"' EXIT
+cp "$game" "$stage/weekend"
+game=$stage/weekend
+mount -t tmpfs -o size=256m,mode=0755 weekend-tools "$home" || skip "cannot mount a tmpfs over $home"
 work=$home/.work
 mkdir "$work"
 [[ ! -e $page_file ]] || {
