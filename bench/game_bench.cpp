@@ -131,18 +131,18 @@ void Search(benchmark::State& state, const std::string& pageFile, const std::str
 }
 
 // LABEL=PAGE_FILE:LAST_KEY:ABSENT_KEY
-bool registerSearches(const std::string& spec)
+bool registerSearches(const std::string& argument)
 {
-    const std::size_t equals = spec.find('=');
-    const std::size_t absentColon = spec.rfind(':');
-    const std::size_t lastColon = absentColon == std::string::npos ? absentColon : spec.rfind(':', absentColon - 1);
+    const std::size_t equals = argument.find('=');
+    const std::size_t absentColon = argument.rfind(':');
+    const std::size_t lastColon = absentColon == std::string::npos ? absentColon : argument.rfind(':', absentColon - 1);
     if (equals == std::string::npos || lastColon == std::string::npos || lastColon <= equals) {
         return false;
     }
-    const std::string label = spec.substr(0, equals);
-    const std::string path = spec.substr(equals + 1, lastColon - equals - 1);
-    const std::string last = spec.substr(lastColon + 1, absentColon - lastColon - 1);
-    const std::string absent = spec.substr(absentColon + 1);
+    const std::string label = argument.substr(0, equals);
+    const std::string path = argument.substr(equals + 1, lastColon - equals - 1);
+    const std::string last = argument.substr(lastColon + 1, absentColon - lastColon - 1);
+    const std::string absent = argument.substr(absentColon + 1);
     benchmark::RegisterBenchmark(("SearchLast/" + label).c_str(), Search, path, last)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("SearchAbsent/" + label).c_str(), Search, path, absent)
         ->Unit(benchmark::kMillisecond);
