@@ -252,11 +252,14 @@ std::optional<unsigned long long> groupMemoryLimit()
     return std::nullopt;
 }
 
-// Keeps the pieces of a line up to a limit; past it, and when memory runs
-// out, the rest of the line is only counted as cut.
-class LinePieces {
+// Gathers a line into the caller's string up to a limit; past it, and when
+// memory runs out, the rest of the line is only counted as cut. The first
+// chunk goes straight into the string, whose room serves line after line;
+// further chunks of a long line are kept aside and joined once at its end,
+// so that a long line is never held in a string that doubles as it grows.
+class LineGatherer {
 public:
-    explicit LinePieces(std::size_t limit) : room(limit) {}
+    LineGatherer(std::string& line, std::size_t limit) : line(line), room(limit) { line.clear(); }
 
     void keep(const char* data, std::size_t length)
     {
@@ -264,11 +267,13 @@ public:
             length = room;
             cut = true;
         }
-        if (length == 0) {
-            return;
-        }
         try {
-            pieces.emplace_back(data, length);
+            if (first) {
+                line.assign(data, length);
+                first = false;
+            } else if (length > 0) {
+                more.emplace_back(data, length);
+            }
             room -= length;
             kept += length;
         } catch (const std::bad_alloc&) {
@@ -276,24 +281,23 @@ public:
         }
     }
 
-    // Joins the pieces into line: one allocation of the line's size, so a
-    // long line is never held in a string that doubles while it grows.
-    void joinInto(std::string& line)
+    // Puts the chunks kept aside behind the first: one allocation of the
+    // line's size.
+    void finish()
     {
+        if (more.empty()) {
+            return;
+        }
         try {
-            if (pieces.size() == 1) {
-                line = std::move(pieces.front());
-            } else {
-                line.reserve(kept);
-                for (std::string& piece : pieces) {
-                    line += piece;
-                    std::string().swap(piece);
-                }
+            line.reserve(kept);
+            for (std::string& piece : more) {
+                line += piece;
+                std::string().swap(piece);
             }
         } catch (const std::bad_alloc&) {
-            line.clear();
             dropAll();
         }
+        more.clear();
     }
 
     bool wasCut() const { return cut; }
@@ -301,15 +305,19 @@ public:
 private:
     void dropAll()
     {
-        std::vector<std::string>().swap(pieces);
+        std::string().swap(line);
+        std::vector<std::string>().swap(more);
         room = 0;
         kept = 0;
+        first = false;
         cut = true;
     }
 
-    std::vector<std::string> pieces;
+    std::string& line;
+    std::vector<std::string> more;
     std::size_t room;
     std::size_t kept = 0;
+    bool first = true;
     bool cut = false;
 };
 
@@ -343,14 +351,14 @@ std::size_t AbstractGame::defaultLineLimit()
 
 bool AbstractGame::readLine(std::string& line)
 {
-    line.clear();
     lineCut = false;
     // A player who can no longer see the output has left.
     if (!out.flush()) {
+        line.clear();
         return false;
     }
     std::array<char, readChunk> chunk;
-    LinePieces pieces(longestLine);
+    LineGatherer gatherer(line, longestLine);
     bool any = false;   // anything read, a line end included
     bool ended = false; // the line was ended by a line end
     while (true) {
@@ -361,17 +369,18 @@ bool AbstractGame::readLine(std::string& line)
         // full; the line goes on.
         const bool full = in.fail() && !in.eof() && !in.bad();
         ended = !in.fail() && !in.eof();
-        pieces.keep(chunk.data(), ended ? got - 1 : got);
+        gatherer.keep(chunk.data(), ended ? got - 1 : got);
         if (!full) {
             break;
         }
         in.clear();
     }
     if (!any) {
+        line.clear();
         return false;
     }
-    pieces.joinInto(line);
-    lineCut = pieces.wasCut();
+    gatherer.finish();
+    lineCut = gatherer.wasCut();
     // A CR right before the LF is part of the line end (telnet-style clients).
     if (ended && !lineCut && !line.empty() && line.back() == '\r') {
         line.pop_back();
