@@ -55,27 +55,13 @@ public:
             out.write(text.data(), static_cast<std::streamsize>(text.size()));
             return;
         }
-        while (!text.empty()) {
-            char* to = room();
-            const std::size_t count = std::min(text.size(), buffer.size() - used);
-            for (std::size_t i = 0; i < count; ++i) {
-                to[i] = isControlByte(text[i]) ? '?' : text[i];
-            }
-            used += count;
-            text.remove_prefix(count);
-        }
+        put(text, [](char c) { return isControlByte(c) ? '?' : c; });
     }
 
     // The game's own bytes, printed as they are.
     void raw(std::string_view bytes)
     {
-        while (!bytes.empty()) {
-            char* to = room();
-            const std::size_t count = std::min(bytes.size(), buffer.size() - used);
-            std::copy_n(bytes.data(), count, to);
-            used += count;
-            bytes.remove_prefix(count);
-        }
+        put(bytes, [](char c) { return c; });
     }
 
     void flush()
@@ -85,13 +71,21 @@ public:
     }
 
 private:
-    // Where the next bytes go; flushes first when the buffer is full.
-    char* room()
+    // Puts each byte, as show shows it, into the buffer, which goes to the
+    // stream whenever it is full.
+    template <typename Show>
+    void put(std::string_view bytes, Show show)
     {
-        if (used == buffer.size()) {
-            flush();
+        while (!bytes.empty()) {
+            if (used == buffer.size()) {
+                flush();
+            }
+            const std::size_t count = std::min(bytes.size(), buffer.size() - used);
+            const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(count);
+            std::transform(bytes.begin(), end, buffer.begin() + static_cast<std::ptrdiff_t>(used), show);
+            used += count;
+            bytes.remove_prefix(count);
         }
-        return buffer.data() + used;
     }
 
     std::ostream& out;
