@@ -42,6 +42,13 @@ std::string block(const std::string& number, const std::string& text)
     return "\nThis is page nr. " + number + " of the big old book and it reads:\n\n\t\"" + text + "\"";
 }
 
+// The size of the page file, or -1 while there is none.
+off_t pageFileSize()
+{
+    struct stat status {};
+    return stat(pageFile.c_str(), &status) == 0 ? status.st_size : -1;
+}
+
 class PageStore : public ::testing::Test {
 protected:
     void SetUp() override
@@ -51,12 +58,6 @@ protected:
         }
     }
 
-public:
-    // The way to the library with the book taken, after the name.
-    static std::vector<std::string> toTheBookLines() { return toTheBook(); }
-    static support::GameBinary& gameBinary() { return binary(); }
-
-protected:
     // The way to the library with the book taken, after the name.
     static std::vector<std::string> toTheBook()
     {
@@ -99,6 +100,30 @@ protected:
         const std::string page = block("1337", "secret words ");
         EXPECT_EQ(answers[3], "\n" + page + "\n") << "the page item still shows it";
         EXPECT_EQ(answers[4], "\n" + lookout + "Nobody there\n\n" + searchAnswer);
+    }
+
+    // The name, the way to the library and "take book", one line each.
+    static std::string linesToTheBook()
+    {
+        std::string lines;
+        for (const std::string& line : toTheBook()) {
+            lines += line + "\n";
+        }
+        return lines;
+    }
+
+    // A game that hides one page of pageBytes bytes ("77\n", that many 'x',
+    // " \n"), caught while it writes the record: returned once the page file
+    // has begun to grow past before, which it does under the lock.
+    static std::unique_ptr<support::GameProcess> hideCaughtWriting(std::size_t pageBytes, off_t before)
+    {
+        auto game = std::make_unique<support::GameProcess>(binary());
+        game->feed(linesToTheBook() + "write page 77 " + std::string(pageBytes, 'x') + "\nhide page 1\n");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (pageFileSize() <= before && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        return game;
     }
 
     static support::GameBinary& binary()
@@ -279,37 +304,6 @@ TEST_F(PageStore, ConcurrentGamesWriteEveryRecordWholeAndOnce)
     EXPECT_EQ(count, games * pagesEach);
 }
 
-// The name, the way to the library and "take book", one line each.
-std::string linesToTheBook()
-{
-    std::string lines;
-    for (const std::string& line : PageStore::toTheBookLines()) {
-        lines += line + "\n";
-    }
-    return lines;
-}
-
-// The size of the page file, or -1 while there is none.
-off_t pageFileSize()
-{
-    struct stat status {};
-    return stat(pageFile.c_str(), &status) == 0 ? status.st_size : -1;
-}
-
-// A game that hides one page of pageBytes bytes, caught while it writes the
-// record: started, fed, and returned once the page file has begun to grow
-// past before: the record is being written, under the lock. The record it writes is "77\n" + pageBytes 'x' + " \n".
-std::unique_ptr<support::GameProcess> hideCaughtWriting(std::size_t pageBytes, off_t before)
-{
-    auto game = std::make_unique<support::GameProcess>(PageStore::gameBinary());
-    game->feed(linesToTheBook() + "write page 77 " + std::string(pageBytes, 'x') + "\nhide page 1\n");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (pageFileSize() <= before && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    return game;
-}
-
 TEST_F(PageStore, AWriterKilledInTheMiddleOfARecordBreaksNothingForTheNext)
 {
     support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=512m");
@@ -408,7 +402,7 @@ TEST_F(PageStore, ALineBeyondTheMemoryLimitIsRefusedAndTheGameGoesOn)
     tight.rlim_cur = 256UL * 1024 * 1024;
     ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
     std::optional<support::GameProcess> game;
-    game.emplace(gameBinary());
+    game.emplace(binary());
     ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
     game->feed(linesToTheBook() + "write page 1 " + words + "\nhide page 1\ninventory\nquit\n");
     const std::string output = game->finish(deadline());
