@@ -261,6 +261,17 @@ class LineGatherer {
 public:
     LineGatherer(std::string& line, std::size_t limit) : line(line), room(limit) { line.clear(); }
 
+    // Sets the limit from now on; what was kept beyond it is cut.
+    void limitTo(std::size_t limit)
+    {
+        if (kept > limit) {
+            line.resize(limit);
+            kept = limit;
+            cut = true;
+        }
+        room = limit - kept;
+    }
+
     void keep(const char* data, std::size_t length)
     {
         if (length > room) {
@@ -358,10 +369,12 @@ bool AbstractGame::readLine(std::string& line)
         return false;
     }
     std::array<char, readChunk> chunk;
-    LineGatherer gatherer(line, longestLine);
+    // Without a limit of its own, a line is held to the default limit once
+    // it fills a chunk; one chunk is far below any limit memory sets.
+    LineGatherer gatherer(line, longestLine != 0 ? longestLine : SIZE_MAX);
     bool any = false;   // anything read, a line end included
     bool ended = false; // the line was ended by a line end
-    while (true) {
+    for (bool firstChunk = true;; firstChunk = false) {
         in.getline(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         const auto got = static_cast<std::size_t>(in.gcount());
         any = any || got > 0;
@@ -372,6 +385,9 @@ bool AbstractGame::readLine(std::string& line)
         gatherer.keep(chunk.data(), ended ? got - 1 : got);
         if (!full) {
             break;
+        }
+        if (firstChunk && longestLine == 0) {
+            gatherer.limitTo(defaultLineLimit());
         }
         in.clear();
     }

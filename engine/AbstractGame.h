@@ -79,8 +79,10 @@ public:
     bool lineWasCut() const { return lineCut; }
     // The longest line kept whole. By default an eighth of the memory the
     // process may use (see defaultLineLimit), since a line is held a few
-    // times over while it is read and handled.
-    std::size_t lineLimit() const { return longestLine; }
+    // times over while it is read and handled; that default is worked out
+    // only once a line fills more than one chunk of input (64 KiB), as it
+    // reads the control group's limit from files.
+    std::size_t lineLimit() const { return longestLine != 0 ? longestLine : defaultLineLimit(); }
     void setLineLimit(std::size_t limit) { longestLine = limit; }
     static std::size_t defaultLineLimit();
     // Writes text followed by a line end.
@@ -106,6 +108,6 @@ private:
     std::istream& in;
     std::ostream& out;
     bool quitting = false;
-    std::size_t longestLine = defaultLineLimit();
+    std::size_t longestLine = 0; // 0: the default
     bool lineCut = false;
 };
