@@ -33,8 +33,6 @@ public:
 
     void setNewItemName(std::string newName) { name = std::move(newName); }
     void setNewItemDetails(std::string newDetails) { details = std::move(newDetails); }
-    // Appends to the details in place, so that growing texts stay linear.
-    void appendItemDetails(std::string_view more) { details.append(more); }
 
 private:
     std::vector<std::string> keywords;
