@@ -2,6 +2,9 @@
 # Builds the game and all its tests (installing the Debian packages they need
 # when missing), runs the tests with CTest and ends by naming every skipped
 # test with its reason. Exits non-zero only when the build or a test failed.
+# As root it installs everything every test uses, so that on a fresh Debian 12
+# machine every test runs; as another user only what the build needs
+# (through sudo when it must), and it skips the tests that lack the rest.
 #
 #   ./test.sh              g++, optimised, in build-tests/
 #   ./test.sh --sanitize   clang++ with AddressSanitizer and
@@ -9,17 +12,22 @@
 #   ./test.sh --coverage   g++ with gcov, in build-coverage/, and then the
 #                          line coverage of engine/ and story/ (gcovr)
 #
-# The game's tests never touch the real page file /home/flags: the real
-# binary runs in a private mount namespace (through a user namespace when not
-# root) with a fresh /home, unit tests use a directory of their own. Tests
-# that need root or a package that is missing (the serving tests: websocketd,
-# chromium, python3-selenium, lintian, ...) are skipped, and the list at the
-# end says which and why; .ci/run installs those packages first.
+# The tests never touch the real page file /home/flags: those that run the
+# game or a tool run under tests/support/private-pages, with a fresh, empty
+# /home of their own; unit tests use a directory of their own. Tests that
+# need a privilege or a package that is missing are skipped, and the list at
+# the end says which and why.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 
 mode=${1:-plain}
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+if [[ $(id -u) == 0 ]]; then
+    # The serving tests (load, browser, system calls), the private folders,
+    # the Debian package and the booted system.
+    packages+=(python3 python3-selenium python3-websocket chromium chromium-driver websocketd socat systemd lintian
+        dpkg-dev binutils util-linux iproute2 strace systemd-container debootstrap)
+fi
 options=(-G Ninja)
 # The benchmarks are only built, never timed here: a slow machine fails nothing.
 [[ -f bench/CMakeLists.txt ]] && options+=(-DWEEKEND_BENCH=ON)

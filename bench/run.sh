@@ -10,13 +10,13 @@
 #   --compare REV  also times the game built from git revision REV, side by
 #                  side with this one, on the same page files
 #
-# Builds Release binaries in build-bench/, then runs everything in a private
-# mount namespace whose /home is a fresh tmpfs, so the machine's page file
-# /home/flags is never touched: hyperfine times the game next to grep, sed and
-# dd on the same page files (page cache warm), /usr/bin/time -f %M takes peak
-# memory, Google Benchmark the in-process figures. bench/check_targets.py then
-# reads hyperfine's JSON and prints the table and the verdicts. Needs root.
-# Not a test: nothing here fails because the machine is slow.
+# Builds Release binaries in build-bench/, then runs everything under
+# tests/support/private-pages, where /home is a fresh tmpfs, so the machine's
+# page file /home/flags is never touched: hyperfine times the game next to
+# grep, sed and dd on the same page files (page cache warm), /usr/bin/time -f
+# %M takes peak memory, Google Benchmark the in-process figures.
+# bench/check_targets.py then reads hyperfine's JSON and prints the table and
+# the verdicts. Not a test: nothing here fails because the machine is slow.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,14 +29,11 @@ die() {
 }
 
 # ---------------------------------------------------------------------------
-# Inside the private mount namespace (bench/run.sh starts itself again there).
+# In the private page-file folder (bench/run.sh starts itself again there).
 # ---------------------------------------------------------------------------
 measure() {
-    [[ -n ${BENCH_OUTER_NS:-} && $(readlink /proc/self/ns/mnt) != "$BENCH_OUTER_NS" ]] ||
-        die "not in a private mount namespace"
+    [[ ${WEEKEND_PRIVATE_PAGES:-} == /home ]] || die "/home is not a private page-file folder"
     local out=$BENCH_OUT quick=$BENCH_QUICK old_game=$BENCH_OLD_GAME
-    mount -t tmpfs -o size=2g,mode=0755 weekend-bench /home || die "cannot mount a tmpfs on /home"
-    [[ $(stat -f -c %T /home) == tmpfs && -z $(ls -A /home) ]] || die "/home is not an empty private tmpfs"
     local in=/home/inputs flags=/home/flags
     mkdir "$in"
 
@@ -208,7 +205,6 @@ measure() {
     /usr/bin/time -f '%M %e %x' -o "$in/line.time" sh -c "$game < $in/line.in" >/dev/null || true
     printf '%s\t%s\n' "$length" "$(tail -n 1 "$in/line.time" | tr ' ' '\t')" >"$out/line.tsv"
     rm -rf "$in"
-    cd / && umount /home
 }
 
 if [[ ${1:-} == --inside ]]; then
@@ -229,8 +225,6 @@ while (($#)); do
     esac
     shift
 done
-[[ $(id -u) == 0 ]] || die "needs root for a private mount namespace with a tmpfs on /home"
-
 "$root/tools/need-packages" cmake ninja-build g++ libbenchmark-dev python3 hyperfine time util-linux
 need_kib=$((quick == 1 ? 2 * 1024 * 1024 : 8 * 1024 * 1024))
 available_kib=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
@@ -276,6 +270,6 @@ command="bench/run.sh"
     echo "load average	$(cut -d ' ' -f 1-3 /proc/loadavg)"
 } >"$out/machine.tsv"
 
-BENCH_OUT=$out BENCH_QUICK=$quick BENCH_OLD_GAME=$old_game BENCH_OUTER_NS=$(readlink /proc/self/ns/mnt) \
-    unshare --mount --propagation private bash "${BASH_SOURCE[0]}" --inside
+BENCH_OUT=$out BENCH_QUICK=$quick BENCH_OLD_GAME=$old_game \
+    "$root/tests/support/private-pages" /home/flags -- bash "${BASH_SOURCE[0]}" --inside
 python3 "$root/bench/check_targets.py" "$out" | tee "$out/table.md"

@@ -8,13 +8,14 @@
 //   transcript_runner --input-only TRANSCRIPT...                      print the bytes it would feed
 //   transcript_runner --expected-output TRANSCRIPT...                 print the output it expects
 //
-// The game always runs with a private page file: a tmpfs on the page file's
-// directory in a mount namespace of this process, so the machine's real
-// page file is never touched. Where no such namespace can be had, the run
-// is skipped (exit code 77) with the reason.
+// The game runs only where tests/support/private-pages has made the page
+// file's folder private, so the machine's real page file is never touched:
+//
+//   tests/support/private-pages PATH -- transcript_runner --page-file PATH GAME TRANSCRIPT...
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -24,7 +25,7 @@
 
 #include "Files.h"
 #include "GameProcess.h"
-#include "PrivateMounts.h"
+#include "PrivatePages.h"
 #include "Transcript.h"
 
 namespace {
@@ -34,7 +35,6 @@ using support::Read;
 using support::Step;
 using support::Transcript;
 
-constexpr int skipCode = 77;
 constexpr int brokenCode = 2;
 constexpr std::size_t mostReports = 3;
 
@@ -69,12 +69,14 @@ struct Run {
 // input, so the output before each read is known exactly.
 Run play(const Options& options, const support::GameBinary& binary, const Transcript& script)
 {
-    support::PrivateDirectory home(support::directoryOf(options.pageFile), support::nameOf(options.pageFile));
+    // Each transcript starts from the page file it names, or none.
+    support::remountPages(options.pageFile, support::Access::Writable);
+    std::remove(options.pageFile.c_str());
     if (script.pageFileBefore && !support::writeFile(options.pageFile, *script.pageFileBefore)) {
         throw std::runtime_error("cannot lay down the page file " + options.pageFile);
     }
     if (script.pageFileReadOnly) {
-        home.mount().makeReadOnly();
+        support::remountPages(options.pageFile, support::Access::ReadOnly);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
     support::GameProcess process(binary);
@@ -242,9 +244,9 @@ bool updatePrefix(const Transcript& script, const Run& run)
 
 int runAll(const Options& options)
 {
-    if (const std::string why = support::skipReasonForPrivatePageFile(); !why.empty()) {
-        std::cout << "SKIPPED: " << why << '\n';
-        return skipCode;
+    if (const std::string why = support::privatePagesProblem(options.pageFile); !why.empty()) {
+        std::cout << "ERROR: " << why << '\n';
+        return brokenCode;
     }
     const support::GameBinary binary(options.game);
     int result = 0;

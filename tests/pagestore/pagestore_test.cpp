@@ -1,17 +1,17 @@
 // The page store against the real game binary: page files that fail in
 // every way we know, one test each, and many games hiding pages at once.
-// Every test gives the game a private page file in a mount namespace of
-// this process (support::enterPrivateMounts), so the machine's real page
-// file is never touched; where that is not possible the test is skipped
-// with the reason.
+// Each test runs under tests/support/private-pages, in a private page-file
+// folder of its own, so the machine's real page file is never touched.
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -26,7 +26,7 @@
 #include "Files.h"
 #include "GameHarness.h"
 #include "GameProcess.h"
-#include "PrivateMounts.h"
+#include "PrivatePages.h"
 #include "Transcript.h"
 
 namespace {
@@ -51,12 +51,7 @@ off_t pageFileSize()
 
 class PageStore : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (const std::string why = support::skipReasonForPrivatePageFile(); !why.empty()) {
-            GTEST_SKIP() << why;
-        }
-    }
+    void SetUp() override { ASSERT_EQ(support::privatePagesProblem(pageFile), ""); }
 
     // The way to the library with the book taken, after the name.
     static std::vector<std::string> toTheBook()
@@ -139,53 +134,44 @@ protected:
 
 TEST_F(PageStore, NoHomeDirectoryKeepsThePage)
 {
-    // A root of its own for the game: the system's libraries, /proc and /dev
+    // A root of its own for the game, in the private folder, which goes with
+    // its mounts when the test ends: the system's libraries, /proc and /dev
     // (a sanitizer build reads /proc) are there, the page file's directory is not.
-    const support::TempDir root("weekend-root");
-    std::vector<support::Mount> mounts;
-    try {
-        mounts.push_back(support::Mount::tmpfs(root.name(), "size=1m"));
-        for (const char* dir : {"usr", "lib", "lib64", "bin", "proc", "dev"}) {
-            struct stat status {};
-            const std::string system = std::string("/") + dir;
-            const std::string inRoot = root.name() + system;
-            if (lstat(system.c_str(), &status) != 0) {
-                continue;
-            }
-            if (S_ISLNK(status.st_mode)) {
-                ASSERT_EQ(symlink((std::string("usr/") + dir).c_str(), inRoot.c_str()), 0) << inRoot;
-            } else {
-                ASSERT_EQ(mkdir(inRoot.c_str(), 0755), 0) << inRoot;
-                mounts.push_back(support::Mount::bind(system, inRoot));
-            }
+    const std::string root = support::directoryOf(pageFile) + "/weekend-root";
+    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+    for (const char* dir : {"usr", "lib", "lib64", "bin", "proc", "dev"}) {
+        struct stat status {};
+        const std::string system = std::string("/") + dir;
+        const std::string inRoot = root + system;
+        if (lstat(system.c_str(), &status) != 0) {
+            continue;
         }
-    } catch (const std::runtime_error& error) {
-        GTEST_SKIP() << "cannot build a root without " << support::directoryOf(pageFile) << ": " << error.what();
+        if (S_ISLNK(status.st_mode)) {
+            ASSERT_EQ(symlink((std::string("usr/") + dir).c_str(), inRoot.c_str()), 0) << inRoot;
+        } else {
+            ASSERT_EQ(mkdir(inRoot.c_str(), 0755), 0) << inRoot;
+            ASSERT_EQ(mount(system.c_str(), inRoot.c_str(), nullptr, MS_BIND | MS_REC, nullptr), 0)
+                << "cannot bind " << system << " into the game's root: " << std::strerror(errno);
+        }
     }
-    const std::string missing = root.name() + support::directoryOf(pageFile);
+    const std::string missing = root + support::directoryOf(pageFile);
     struct stat status {};
     ASSERT_NE(stat(missing.c_str(), &status), 0) << "the game's root has no " << support::directoryOf(pageFile);
-    expectPageKept("There is nothing to find.\n", root.name());
+    expectPageKept("There is nothing to find.\n", root);
     EXPECT_NE(stat(missing.c_str(), &status), 0) << "nothing made " << support::directoryOf(pageFile);
 }
 
 TEST_F(PageStore, ReadOnlyHomeKeepsThePage)
 {
-    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=1m");
     const std::string before = "1337\nold words \n";
     ASSERT_TRUE(support::writeFile(pageFile, before));
-    try {
-        home.mount().makeReadOnly();
-    } catch (const std::runtime_error& error) {
-        GTEST_SKIP() << error.what();
-    }
+    support::remountPages(pageFile, support::Access::ReadOnly);
     expectPageKept("old words \n\n");
     EXPECT_EQ(support::readFile(pageFile), before) << "the read-only page file is unchanged";
 }
 
 TEST_F(PageStore, DirectoryInPlaceOfThePageFileKeepsThePage)
 {
-    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=1m");
     ASSERT_EQ(mkdir(pageFile.c_str(), 0755), 0);
     expectPageKept("There is nothing to find.\n");
     struct stat status {};
@@ -195,7 +181,7 @@ TEST_F(PageStore, DirectoryInPlaceOfThePageFileKeepsThePage)
 TEST_F(PageStore, FullDiskStopsARunAtThePageThatDoesNotFit)
 {
     // 32 KiB in all; the page file takes 16 KiB, a 24 KiB page cannot fit.
-    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=32k");
+    support::remountPages(pageFile, support::Access::Writable, "size=32k");
     std::string before;
     for (int i = 0; before.size() < 16 * 1024 - 64; ++i) {
         before += std::to_string(i + 1) + "\n" + std::string(100, 'o') + " \n";
@@ -237,7 +223,6 @@ TEST_F(PageStore, ConcurrentGamesWriteEveryRecordWholeAndOnce)
 {
     constexpr int games = 16;
     constexpr int pagesEach = 200;
-    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=512m");
     std::vector<support::Played> played(games);
     std::vector<std::thread> players;
     for (int g = 0; g < games; ++g) {
@@ -306,7 +291,6 @@ TEST_F(PageStore, ConcurrentGamesWriteEveryRecordWholeAndOnce)
 
 TEST_F(PageStore, AWriterKilledInTheMiddleOfARecordBreaksNothingForTheNext)
 {
-    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=512m");
     const std::string before = "1\none \n";
     const off_t whole = static_cast<off_t>(before.size() + 3 + 100'000'000 + 2);
     bool torn = false;
@@ -335,7 +319,6 @@ TEST_F(PageStore, AWriterKilledInTheMiddleOfARecordBreaksNothingForTheNext)
 
 TEST_F(PageStore, AHangUpOrTerminateDuringAWriteActsOnlyOnceTheRecordIsWhole)
 {
-    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=512m");
     const std::string before = "1\none \n";
     for (const int signal : {SIGHUP, SIGTERM}) {
         SCOPED_TRACE(strsignal(signal));
@@ -355,7 +338,6 @@ TEST_F(PageStore, AHangUpOrTerminateDuringAWriteActsOnlyOnceTheRecordIsWhole)
 
 TEST_F(PageStore, AGameStoppedWhileWritingHoldsUpNoOtherGameForLong)
 {
-    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=512m");
     const std::string before = "1\none \n";
     ASSERT_TRUE(support::writeFile(pageFile, before));
     const std::unique_ptr<support::GameProcess> stopped = hideCaughtWriting(100'000'000, before.size());
@@ -386,7 +368,6 @@ TEST_F(PageStore, AGameStoppedWhileWritingHoldsUpNoOtherGameForLong)
 #if !defined(WEEKEND_SANITIZER_BUILD) // the sanitizers need more address space than any limit allows
 TEST_F(PageStore, ALineBeyondTheMemoryLimitIsRefusedAndTheGameGoesOn)
 {
-    support::PrivateDirectory home(support::directoryOf(pageFile), support::nameOf(pageFile), "size=64m");
     const std::string before = "1\none \n";
     ASSERT_TRUE(support::writeFile(pageFile, before));
     // A 100 MB line of one-letter words under a 256 MiB address-space limit,

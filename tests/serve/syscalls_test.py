@@ -11,20 +11,23 @@ websocketd with the web unit's options, page and WebSocket, and checks that
 every system call made is one the filter allows.
 """
 
-import base64
 import os
 import re
 import resource
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import time
 import urllib.request
 
 import sandbox
+
+try:
+    import websocket
+except ImportError as missing:
+    sandbox.skip(f"python3-websocket is not installed ({missing})")
 
 PORT = 2323
 SCRIPT = ("Tester\neast\nnortheast\neast\ntake book\nwrite page 5 a page\nwrite page 6 another\n"
@@ -74,18 +77,16 @@ def play_over_tcp():
 def play_over_websocket(port):
     with urllib.request.urlopen(f"http://127.0.0.1:{port}/", timeout=20) as page:
         page.read()
-    with socket.create_connection(("127.0.0.1", port), timeout=20) as connection:
-        key = base64.b64encode(os.urandom(16)).decode()
-        connection.sendall((f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
-                            f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
-                            f"Origin: http://127.0.0.1:{port}\r\n\r\n").encode())
+    connection = websocket.create_connection(f"ws://127.0.0.1:{port}/", timeout=20)
+    try:
         for line in SCRIPT.splitlines(keepends=True):
-            data = line.encode()
-            mask = os.urandom(4)
-            masked = bytes(byte ^ mask[i % 4] for i, byte in enumerate(data))
-            connection.sendall(struct.pack("!BB", 0x82, 0x80 | len(data)) + mask + masked)
-        while connection.recv(65536):
+            connection.send_binary(line.encode())
+        while connection.recv_data()[0] != websocket.ABNF.OPCODE_CLOSE:
             pass
+    except websocket.WebSocketConnectionClosedException:
+        pass  # closed without a closing frame
+    finally:
+        connection.close()
 
 
 def strace(trace):

@@ -50,4 +50,13 @@ bool writeFile(const std::string& path, const std::string& content)
     return static_cast<bool>(file.flush());
 }
 
+std::string directoryOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 } // namespace support

@@ -31,4 +31,7 @@ std::optional<std::string> readFile(const std::string& path);
 // Replaces the file's content; false when that failed.
 bool writeFile(const std::string& path, const std::string& content);
 
+// The directory part of a path ("/home" for "/home/flags").
+std::string directoryOf(const std::string& path);
+
 } // namespace support

@@ -10,46 +10,18 @@
 #
 #   search_like_tools.sh GAME PAGE_FILE
 #
-# PAGE_FILE is the path compiled into GAME. The script runs itself again in a
-# private mount namespace and lays a tmpfs over the page file's folder there,
-# so the machine's page file is never touched; where that is not permitted it
-# exits with 77 (skipped) and says why.
+# PAGE_FILE is the path compiled into GAME, in the private folder that
+# tests/support/private-pages makes for the test.
 set -euo pipefail
 
 game=$1
 page_file=$2
-home=$(dirname "$page_file")
-
-skip() {
-    echo "SKIPPED: $*"
-    exit 77
-}
-
-if [[ ${WEEKEND_TOOLS_TEST_INSIDE:-} != 1 ]]; then
-    command -v unshare >/dev/null || skip "unshare (util-linux) is missing; the test needs a private mount namespace"
-    # As root a mount namespace; otherwise one inside a user namespace that
-    # maps this user to root.
-    private=(unshare --mount --propagation private)
-    [[ $(id -u) == 0 ]] || private=(unshare --user --map-root-user --mount --propagation private)
-    "${private[@]}" true 2>/dev/null ||
-        skip "cannot make a private mount namespace (${private[*]} is not permitted here)"
-    WEEKEND_TOOLS_TEST_INSIDE=1 exec "${private[@]}" bash "$0" "$@"
-fi
-
-# In the namespace: a copy of the game outside the page file's folder (the
-# game itself may lie under it), then a fresh tmpfs over that folder.
-[[ $home != / && -d $home ]] || skip "the page file's folder $home cannot be covered by a tmpfs"
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
-cp "$game" "$stage/weekend"
-game=$stage/weekend
-mount -t tmpfs -o size=256m,mode=0755 weekend-tools "$home" || skip "cannot mount a tmpfs over $home"
-work=$home/.work
-mkdir "$work"
-[[ ! -e $page_file ]] || {
-    echo "ERROR: $page_file exists on the fresh tmpfs"
+[[ ${WEEKEND_PRIVATE_PAGES:-} == "$(dirname "$page_file")" ]] || {
+    echo "ERROR: run this through tests/support/private-pages $page_file -- ..."
     exit 2
 }
+work=$(dirname "$page_file")/.work
+mkdir "$work"
 
 lookout='quick look to the left.....\nquick look to the right.....  Nobody there\n\n'
 walk='tester\neast\nnortheast\neast\n'
