@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <regex>
 #include <set>
@@ -17,46 +16,21 @@
 
 namespace {
 
-using Exit = std::tuple<std::string, std::string, std::string>; // from, direction word, to
+using Edge = std::tuple<std::string, std::string, std::string>; // from, direction word, to
 
-// The direction words as the game's navigation command takes them.
-const std::map<std::string, Direction> directionWords{
-    {"north", Direction::NORTH},         {"south", Direction::SOUTH},         {"east", Direction::EAST},
-    {"west", Direction::WEST},           {"northwest", Direction::NORTHWEST}, {"northeast", Direction::NORTHEAST},
-    {"southeast", Direction::SOUTHEAST}, {"southwest", Direction::SOUTHWEST},
-};
-
-// The exits of every room reachable from the start. Each room names its own
-// exits (exitstring(), as the player sees them); nextRoom() says where each
-// one leads.
-std::set<Exit> worldExits(std::size_t& roomCount)
+// The exits of every room reachable from the start, as a new game builds them.
+std::set<Edge> worldExits(std::size_t& roomCount)
 {
     std::istringstream noInput;
     std::ostringstream ignored;
     Example game(noInput, ignored, "/nonexistent/flags");
     game.init();
-    std::set<Exit> exits;
-    std::set<Room*> seen{game.getCurrentRoom()};
-    std::vector<Room*> toVisit{game.getCurrentRoom()};
-    while (!toVisit.empty()) {
-        Room* room = toVisit.back();
-        toVisit.pop_back();
-        std::istringstream words(room->exitstring());
-        std::string word;
-        words >> word; // "Exits:"
-        while (words >> word) {
-            Room* next = room->nextRoom(directionWords.at(word));
-            EXPECT_NE(next, nullptr) << room->shortDescription() << " lists " << word;
-            if (next == nullptr) {
-                continue;
-            }
-            exits.emplace(room->shortDescription(), word, next->shortDescription());
-            if (seen.insert(next).second) {
-                toVisit.push_back(next);
-            }
-        }
+    const RoomGraph town = reachableFrom(game.getCurrentRoom());
+    std::set<Edge> exits;
+    for (const Exit& exit : town.exits) {
+        exits.emplace(exit.from->shortDescription(), directionWord(exit.direction), exit.to->shortDescription());
     }
-    roomCount = seen.size();
+    roomCount = town.rooms.size();
     return exits;
 }
 
@@ -85,7 +59,7 @@ std::string unescapeXml(std::string text)
 TEST(TownMap, HasAnEdgeForEveryExitAndNoOther)
 {
     std::size_t rooms = 0;
-    const std::set<Exit> exits = worldExits(rooms);
+    const std::set<Edge> exits = worldExits(rooms);
     EXPECT_EQ(rooms, 14U);
     EXPECT_EQ(exits.size(), 26U);
 
@@ -94,7 +68,7 @@ TEST(TownMap, HasAnEdgeForEveryExitAndNoOther)
     const std::string dot = readAll(map.get());
     const std::regex edge(R"re(\s*"([^"]*)" -> "([^"]*)" \[label="([a-z]+)"\];)re");
     const std::regex node(R"re(\s*"([^"]*)"( \[.*\])?;)re");
-    std::set<Exit> drawn;
+    std::set<Edge> drawn;
     std::set<std::string> nodes;
     std::size_t edgeLines = 0;
     std::istringstream lines(dot);
@@ -115,7 +89,7 @@ TEST(TownMap, HasAnEdgeForEveryExitAndNoOther)
 TEST(TownMap, PictureInTheDocsIsUpToDate)
 {
     std::size_t rooms = 0;
-    const std::set<Exit> exits = worldExits(rooms);
+    const std::set<Edge> exits = worldExits(rooms);
     std::ifstream file(WEEKEND_SOURCE_DIR "/docs/map.svg");
     ASSERT_TRUE(file) << "docs/map.svg is missing; the target map_svg draws it";
     std::stringstream svg;
@@ -124,7 +98,7 @@ TEST(TownMap, PictureInTheDocsIsUpToDate)
     // path and arrow head, then the label's text.
     const std::regex edge(
         R"re(<g id="edge\d+" class="edge">\s*<title>(.*?)&#45;&gt;(.*?)</title>[\s\S]*?<text[^>]*>([a-z]+)</text>)re");
-    std::set<Exit> drawn;
+    std::set<Edge> drawn;
     std::size_t groups = 0;
     const std::string text = svg.str();
     for (std::sregex_iterator it(text.begin(), text.end(), edge), end; it != end; ++it) {

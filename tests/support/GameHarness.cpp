@@ -1,6 +1,6 @@
 #include "GameHarness.h"
 
-#include <array>
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -65,26 +65,15 @@ std::vector<std::string> answersTo(const std::string& commands) { return playGam
 
 std::string walkTo(const std::string& roomName)
 {
-    static constexpr std::array<const char*, 8> words{"north",     "south",     "east",      "west",
-                                                      "northwest", "northeast", "southeast", "southwest"};
+    // The walk meets each room first by one of its shortest ways.
     Story story;
     Room* const start = story->getCurrentRoom();
     std::map<Room*, std::string> way{{start, ""}};
-    std::deque<Room*> queue{start};
-    while (!queue.empty()) {
-        Room* here = queue.front();
-        queue.pop_front();
-        if (here->shortDescription() == roomName) {
-            return way[here];
-        }
-        for (std::size_t d = 0; d < words.size(); ++d) {
-            Room* next = here->nextRoom(static_cast<Direction>(d));
-            if (next != nullptr && way.emplace(next, way[here] + words[d] + "\n").second) {
-                queue.push_back(next);
-            }
-        }
+    for (const Exit& exit : reachableFrom(start).exits) {
+        way.emplace(exit.to, way[exit.from] + std::string(directionWord(exit.direction)) + "\n");
     }
-    return "";
+    Room* const room = story.room(roomName);
+    return room == nullptr ? "" : way[room];
 }
 
 Story::Story() : game(in, out, dir.flags())
@@ -102,22 +91,10 @@ std::string Story::take()
 
 Room* Story::room(const std::string& roomName)
 {
-    std::set<Room*> seen;
-    std::deque<Room*> queue{start};
-    while (!queue.empty()) {
-        Room* here = queue.front();
-        queue.pop_front();
-        if (here == nullptr || !seen.insert(here).second) {
-            continue;
-        }
-        if (here->shortDescription() == roomName) {
-            return here;
-        }
-        for (int d = 0; d < 8; ++d) {
-            queue.push_back(here->nextRoom(static_cast<Direction>(d)));
-        }
-    }
-    return nullptr;
+    const std::vector<Room*> rooms = reachableFrom(start).rooms;
+    const auto found = std::find_if(rooms.begin(), rooms.end(),
+                                    [&roomName](const Room* room) { return room->shortDescription() == roomName; });
+    return found == rooms.end() ? nullptr : *found;
 }
 
 Item* Story::item(const std::string& roomName, const std::string& keyword)

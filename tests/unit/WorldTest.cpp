@@ -61,8 +61,8 @@ TEST(Room, ExitsAddSetAndClose)
     Room south("South", "");
     Room east("East", "");
     Room west("West", "");
-    for (int d = 0; d < 8; ++d) {
-        EXPECT_EQ(here.nextRoom(static_cast<Direction>(d)), nullptr);
+    for (const DirectionWords& way : directionWords) {
+        EXPECT_EQ(here.nextRoom(way.direction), nullptr);
     }
     here.addExit(Direction::EAST, &east);
     here.addExit(Direction::WEST, &west);
