@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "Parser.h"
+#include "Transcript.h"
 
 namespace support {
 
@@ -44,11 +45,8 @@ std::vector<std::string> ScriptedGame::answers() const
     std::vector<std::string> answers;
     for (std::size_t i = 1; i < reads.size(); ++i) {
         const std::size_t end = i + 1 < reads.size() ? reads[i + 1] : all.size();
-        std::string answer = all.substr(reads[i], end - reads[i]);
-        if (i + 1 < reads.size() && answer.size() >= 2 && answer.compare(answer.size() - 2, 2, "> ") == 0) {
-            answer.resize(answer.size() - 2);
-        }
-        answers.push_back(std::move(answer));
+        const std::string_view answer = std::string_view(all).substr(reads[i], end - reads[i]);
+        answers.emplace_back(i + 1 < reads.size() ? splitPrompt(answer).text : answer);
     }
     return answers;
 }
