@@ -5,13 +5,10 @@
 std::vector<std::string> NavigateCommand::getRecognizedCommands()
 {
     // Every direction's word, then every short form, in the table's order.
-    std::vector<std::string> words;
-    words.reserve(2 * directionWords.size());
-    for (const DirectionWords& way : directionWords) {
-        words.emplace_back(way.word);
-    }
-    for (const DirectionWords& way : directionWords) {
-        words.emplace_back(way.shortWord);
+    std::vector<std::string> words(2 * directionWords.size());
+    for (std::size_t i = 0; i < directionWords.size(); ++i) {
+        words[i] = directionWords[i].word;
+        words[directionWords.size() + i] = directionWords[i].shortWord;
     }
     return words;
 }
