@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "Parser.h"
+
 namespace support {
 
 namespace {
@@ -255,8 +257,8 @@ std::string Game::output() const
 
 Prompted splitPrompt(std::string_view output)
 {
-    const bool prompted = endsWith(output, "> ");
-    return {prompted ? output.substr(0, output.size() - 2) : output, prompted};
+    const bool prompted = endsWith(output, prompt);
+    return {prompted ? output.substr(0, output.size() - prompt.size()) : output, prompted};
 }
 
 std::vector<std::string> answersOf(const Game& game)

@@ -65,8 +65,8 @@ struct Transcript {
     Game game;
 };
 
-// What the game printed up to a read: the text before its prompt "> ", and
-// whether the prompt was there.
+// What the game printed up to a read: the text before its prompt (the
+// engine's prompt, "> "), and whether the prompt was there.
 struct Prompted {
     std::string_view text;
     bool prompted = false;
