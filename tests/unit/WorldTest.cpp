@@ -89,6 +89,7 @@ TEST(Room, ExitsAddSetAndClose)
     EXPECT_EQ(here.nextRoom(Direction::SOUTHWEST), &here);
 
     EXPECT_EQ(here.exitstring().rfind("Exits:", 0), 0u);
+    EXPECT_EQ(here.exitstring(), "Exits: north south west southwest") << "open ways only, in direction order";
     EXPECT_EQ(Room("Void", "").exitstring().rfind("Exits:", 0), 0u);
 }
 
