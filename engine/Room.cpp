@@ -24,7 +24,7 @@ RoomGraph reachableFrom(Room* start)
             if (to == nullptr) {
                 continue;
             }
-            graph.exits.push_back({from, direction, to});
+            graph.exits.emplace_back(from, direction, to);
             if (seen.insert(to).second) {
                 graph.rooms.push_back(to);
             }

@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 class Item;
@@ -43,17 +44,12 @@ std::string_view directionWord(Direction direction);
 
 class Room;
 
-// One open exit: the room it leaves, its direction, the room it leads to.
-struct Exit {
-    Room* from;
-    Direction direction;
-    Room* to;
-};
-
 // The part of a world that can be walked to from one room.
 struct RoomGraph {
     std::vector<Room*> rooms; // the start first, then the others as they are first met
-    std::vector<Exit> exits;  // every open exit of those rooms, in that order, each room's in direction order
+    // Every open exit of those rooms, in that order, each room's in direction
+    // order: the room it leaves, its direction, the room it leads to.
+    std::vector<std::tuple<Room*, Direction, Room*>> exits;
 };
 
 // Walks every exit reachable from start, breadth first.

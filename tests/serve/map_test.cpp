@@ -16,16 +16,16 @@
 
 namespace {
 
-using Edge = std::tuple<std::string, std::string, std::string>; // from, direction word, to
+using Exit = std::tuple<std::string, std::string, std::string>; // from, direction word, to
 
 // The exits of every room reachable from the start, as a new game builds them.
-std::set<Edge> worldExits(std::size_t& roomCount)
+std::set<Exit> worldExits(std::size_t& roomCount)
 {
     support::Story story;
     const RoomGraph town = reachableFrom(story->getCurrentRoom());
-    std::set<Edge> exits;
-    for (const Exit& exit : town.exits) {
-        exits.emplace(exit.from->shortDescription(), directionWord(exit.direction), exit.to->shortDescription());
+    std::set<Exit> exits;
+    for (const auto& [from, direction, to] : town.exits) {
+        exits.emplace(from->shortDescription(), directionWord(direction), to->shortDescription());
     }
     roomCount = town.rooms.size();
     return exits;
@@ -56,7 +56,7 @@ std::string unescapeXml(std::string text)
 TEST(TownMap, HasAnEdgeForEveryExitAndNoOther)
 {
     std::size_t rooms = 0;
-    const std::set<Edge> exits = worldExits(rooms);
+    const std::set<Exit> exits = worldExits(rooms);
     EXPECT_EQ(rooms, 14U);
     EXPECT_EQ(exits.size(), 26U);
 
@@ -65,7 +65,7 @@ TEST(TownMap, HasAnEdgeForEveryExitAndNoOther)
     const std::string dot = readAll(map.get());
     const std::regex edge(R"re(\s*"([^"]*)" -> "([^"]*)" \[label="([a-z]+)"\];)re");
     const std::regex node(R"re(\s*"([^"]*)"( \[.*\])?;)re");
-    std::set<Edge> drawn;
+    std::set<Exit> drawn;
     std::set<std::string> nodes;
     std::size_t edgeLines = 0;
     std::istringstream lines(dot);
@@ -86,7 +86,7 @@ TEST(TownMap, HasAnEdgeForEveryExitAndNoOther)
 TEST(TownMap, PictureInTheDocsIsUpToDate)
 {
     std::size_t rooms = 0;
-    const std::set<Edge> exits = worldExits(rooms);
+    const std::set<Exit> exits = worldExits(rooms);
     std::ifstream file(WEEKEND_SOURCE_DIR "/docs/map.svg");
     ASSERT_TRUE(file) << "docs/map.svg is missing; the target map_svg draws it";
     std::stringstream svg;
@@ -95,7 +95,7 @@ TEST(TownMap, PictureInTheDocsIsUpToDate)
     // path and arrow head, then the label's text.
     const std::regex edge(
         R"re(<g id="edge\d+" class="edge">\s*<title>(.*?)&#45;&gt;(.*?)</title>[\s\S]*?<text[^>]*>([a-z]+)</text>)re");
-    std::set<Edge> drawn;
+    std::set<Exit> drawn;
     std::size_t groups = 0;
     const std::string text = svg.str();
     for (std::sregex_iterator it(text.begin(), text.end(), edge), end; it != end; ++it) {

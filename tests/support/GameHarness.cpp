@@ -67,8 +67,8 @@ std::string walkTo(const std::string& roomName)
     Story story;
     Room* const start = story->getCurrentRoom();
     std::map<Room*, std::string> way{{start, ""}};
-    for (const Exit& exit : reachableFrom(start).exits) {
-        way.emplace(exit.to, way[exit.from] + std::string(directionWord(exit.direction)) + "\n");
+    for (const auto& [from, direction, to] : reachableFrom(start).exits) {
+        way.emplace(to, way[from] + std::string(directionWord(direction)) + "\n");
     }
     Room* const room = story.room(roomName);
     return room == nullptr ? "" : way[room];

@@ -48,9 +48,9 @@ int main()
         std::cout << "  " << quoted(town.rooms[i]->shortDescription())
                   << (i == 0 ? " [penwidth=2, tooltip=\"where the game starts\"]" : "") << ";\n";
     }
-    for (const Exit& exit : town.exits) {
-        std::cout << "  " << quoted(exit.from->shortDescription()) << " -> " << quoted(exit.to->shortDescription())
-                  << " [label=" << quoted(directionWord(exit.direction)) << "];\n";
+    for (const auto& [from, direction, to] : town.exits) {
+        std::cout << "  " << quoted(from->shortDescription()) << " -> " << quoted(to->shortDescription())
+                  << " [label=" << quoted(directionWord(direction)) << "];\n";
     }
     std::cout << "}\n";
     return 0;
