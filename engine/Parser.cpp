@@ -26,7 +26,7 @@ void Parser::run()
 {
     std::string line;
     while (true) {
-        game->output() << "> ";
+        game->output() << prompt;
         if (!game->readLine(line)) {
             return;
         }

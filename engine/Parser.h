@@ -8,6 +8,9 @@
 class AbstractGame;
 class AbstractCommand;
 
+// What the game prints whenever it asks for a line.
+inline constexpr std::string_view prompt = "> ";
+
 // Reads the player's lines, finds the handler each line is meant for, cuts
 // out the argument text and hands a Command to the game.
 class Parser {

@@ -2,9 +2,36 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
 #include <utility>
 
 #include "Item.h"
+
+std::string_view directionWord(Direction direction)
+{
+    const auto found = std::find_if(directionWords.begin(), directionWords.end(),
+                                    [direction](const DirectionWords& words) { return words.direction == direction; });
+    return found == directionWords.end() ? std::string_view() : found->word;
+}
+
+RoomGraph reachableFrom(Room* start)
+{
+    RoomGraph graph{{start}, {}};
+    std::set<Room*> seen{start};
+    for (std::size_t next = 0; next < graph.rooms.size(); ++next) {
+        Room* const from = graph.rooms[next];
+        for (const auto& [direction, to] : from->exits) {
+            if (to == nullptr) {
+                continue;
+            }
+            graph.exits.emplace_back(from, direction, to);
+            if (seen.insert(to).second) {
+                graph.rooms.push_back(to);
+            }
+        }
+    }
+    return graph;
+}
 
 Room::Room(std::string name, std::string description) : name(std::move(name)), description(std::move(description)) {}
 
@@ -71,13 +98,11 @@ std::string Room::longDescription(bool force)
 
 std::string Room::exitstring() const
 {
-    static constexpr std::array<const char*, 8> spelled{"north",     "south",     "east",      "west",
-                                                        "northwest", "northeast", "southeast", "southwest"};
     std::string text = "Exits:";
     for (const auto& [direction, room] : exits) {
         if (room != nullptr) {
             text += ' ';
-            text += spelled.at(static_cast<std::size_t>(direction));
+            text += directionWord(direction);
         }
     }
     return text;

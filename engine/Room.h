@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 class Item;
@@ -17,6 +19,41 @@ enum class Direction {
     SOUTHEAST = 6,
     SOUTHWEST = 7,
 };
+
+// A direction and the words the player walks it with.
+struct DirectionWords {
+    Direction direction;
+    std::string_view word;      // as exits are listed: "northwest"
+    std::string_view shortWord; // "nw"
+};
+
+// Every direction, in the order the navigation command lists its words.
+inline constexpr std::array<DirectionWords, 8> directionWords{{
+    {Direction::NORTH, "north", "n"},
+    {Direction::EAST, "east", "e"},
+    {Direction::SOUTH, "south", "s"},
+    {Direction::WEST, "west", "w"},
+    {Direction::SOUTHWEST, "southwest", "sw"},
+    {Direction::SOUTHEAST, "southeast", "se"},
+    {Direction::NORTHWEST, "northwest", "nw"},
+    {Direction::NORTHEAST, "northeast", "ne"},
+}};
+
+// The word a direction's exits are listed by ("northwest").
+std::string_view directionWord(Direction direction);
+
+class Room;
+
+// The part of a world that can be walked to from one room.
+struct RoomGraph {
+    std::vector<Room*> rooms; // the start first, then the others as they are first met
+    // Every open exit of those rooms, in that order, each room's in direction
+    // order: the room it leaves, its direction, the room it leads to.
+    std::vector<std::tuple<Room*, Direction, Room*>> exits;
+};
+
+// Walks every exit reachable from start, breadth first.
+RoomGraph reachableFrom(Room* start);
 
 // One place of the world: a name, a description, exits by direction and the
 // items lying in it (not owned: items move between rooms and the inventory).
@@ -47,6 +84,8 @@ public:
     std::string exitstring() const;
 
 private:
+    friend RoomGraph reachableFrom(Room* start);
+
     std::string name;
     std::string description;
     std::map<Direction, Room*> exits;

@@ -274,7 +274,7 @@ void Example::printWelcome()
     say("");
     say("You wakeup. Its weekend! You are in your room. You drank so much that night that not even I can "
         "remember your name");
-    output() << "Whats you name?\n> ";
+    output() << "Whats you name?\n" << prompt;
     // The whole line is consumed; only its first characters make the name.
     std::string line;
     if (!readLine(line)) {

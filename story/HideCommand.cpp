@@ -52,8 +52,7 @@ std::vector<std::string> HideCommand::getRecognizedCommands() { return {"hide"};
 int HideCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
-    if (game.getCurrentRoom()->shortDescription() != rooms::library) {
-        game.say("This does not look like a place where someone would hide anything");
+    if (!inHidingPlace(game)) {
         return 0;
     }
     const std::string first = command.getArg(0);

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "AbstractGame.h"
+#include "WorldNames.h"
 
 namespace {
 
@@ -21,4 +22,13 @@ void lookOut(AbstractGame& game)
     out << "quick look to the right.....  ";
     out.flush();
     usleep(lookoutPause);
+}
+
+bool inHidingPlace(AbstractGame& game)
+{
+    if (game.getCurrentRoom()->shortDescription() == rooms::library) {
+        return true;
+    }
+    game.say("This does not look like a place where someone would hide anything");
+    return false;
 }

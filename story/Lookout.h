@@ -7,3 +7,7 @@ class AbstractGame;
 // completes the second line. Each line is flushed before its pause, so the
 // player sees it while the pause lasts.
 void lookOut(AbstractGame& game);
+
+// Whether the player is in the library, the one place where pages are hidden
+// and searched for; anywhere else says that this is no such place.
+bool inHidingPlace(AbstractGame& game);

@@ -28,8 +28,6 @@ constexpr std::size_t pageSize = 4096;
 
 std::size_t roundUpToPages(std::size_t size) { return (size + pageSize - 1) / pageSize * pageSize; }
 
-bool isDigit(int byte) { return byte >= '0' && byte <= '9'; }
-
 // An open file descriptor, closed when it goes out of scope.
 class Descriptor {
 public:

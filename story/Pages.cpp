@@ -11,8 +11,6 @@ const std::string stddelimiter = " ";
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 // A number word as a decimal conversion reads it: leading white space, an
 // optional sign, then digits up to the first non-digit ("12abc" is 12).
 struct NumberWord {

@@ -25,6 +25,9 @@ extern std::deque<Page> pages;
 // Written after every word of a page text.
 extern const std::string stddelimiter;
 
+// Whether byte is one of the digits page numbers are written in, '0' to '9'.
+constexpr bool isDigit(int byte) { return byte >= '0' && byte <= '9'; }
+
 // The decimal digits of value: no sign, no leading zeros.
 std::string NrToString(unsigned long long value);
 

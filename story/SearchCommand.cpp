@@ -10,7 +10,6 @@
 #include "Example.h"
 #include "Lookout.h"
 #include "PageFile.h"
-#include "WorldNames.h"
 
 bool debugmodeon = true;
 
@@ -108,8 +107,7 @@ std::vector<std::string> SearchCommand::getRecognizedCommands() { return {"searc
 int SearchCommand::execute(Command command)
 {
     AbstractGame& game = *AbstractGame::instance;
-    if (game.getCurrentRoom()->shortDescription() != rooms::library) {
-        game.say("This does not look like a place where someone would hide anything");
+    if (!inHidingPlace(game)) {
         return 0;
     }
     const PageFile file(Example::current().pageFilePath());

@@ -21,6 +21,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Files.h"
@@ -104,7 +105,7 @@ std::string describe(const Transcript& script, std::size_t k)
 
 // The differing lines of two texts, as the transcript writes them;
 // firstLine is where the expected text starts in the transcript (0: unknown).
-void reportLines(std::ostream& out, const std::string& expected, const std::string& actual, int firstLine = 0)
+void reportLines(std::ostream& out, std::string_view expected, std::string_view actual, int firstLine = 0)
 {
     const std::vector<std::string> want = support::renderText(expected);
     const std::vector<std::string> got = support::renderText(actual);
@@ -139,19 +140,13 @@ void reportLines(std::ostream& out, const std::string& expected, const std::stri
     }
 }
 
-// The prompt ends an answer; it is shown as the next typed line's "> ".
-std::string withoutPrompt(const std::string& text)
-{
-    return text.size() >= 2 && text.compare(text.size() - 2, 2, "> ") == 0 ? text.substr(0, text.size() - 2) : text;
-}
-
 // Compares the run with the transcript; prints the differences and returns their number.
 std::size_t compare(std::ostream& out, const Transcript& script, const Run& run)
 {
     const std::vector<Step>& want = script.game.steps;
     const std::vector<Step>& got = run.game.steps;
     std::size_t problems = 0;
-    const auto report = [&](const std::string& where, const std::string& expected, const std::string& actual,
+    const auto report = [&](const std::string& where, std::string_view expected, std::string_view actual,
                             int firstLine = 0) {
         if (++problems <= mostReports) {
             out << where << '\n';
@@ -163,10 +158,11 @@ std::size_t compare(std::ostream& out, const Transcript& script, const Run& run)
     const auto answerTo = [&](std::size_t k) {
         return k == 0 ? "the start of the game, before " + describe(script, 0) : describe(script, k - 1);
     };
+    // An answer is shown without the prompt that ends it: that is the next typed line's "> ".
     const std::size_t common = std::min(want.size(), got.size());
     for (std::size_t k = 0; k < common; ++k) {
         if (want[k].output != got[k].output) {
-            report(answerTo(k), withoutPrompt(want[k].output), withoutPrompt(got[k].output),
+            report(answerTo(k), support::splitPrompt(want[k].output).text, support::splitPrompt(got[k].output).text,
                    k == 0 ? 0 : answerLine(k - 1));
         }
         if (want[k].read.end != got[k].read.end) {
@@ -176,7 +172,7 @@ std::size_t compare(std::ostream& out, const Transcript& script, const Run& run)
     }
     if (got.size() < want.size()) {
         report(answerTo(got.size()) + "\n  the game ended instead of reading " + describe(script, got.size()),
-               withoutPrompt(want[got.size()].output), run.game.finalOutput);
+               support::splitPrompt(want[got.size()].output).text, run.game.finalOutput);
     } else if (got.size() > want.size()) {
         report(want.empty() ? "the start of the game" : describe(script, want.size() - 1),
                "(the game ends)\n" + script.game.finalOutput, got.back().output + "(asks for more input)");

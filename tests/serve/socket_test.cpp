@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "TcpNoDelay.h"
+#include "Transcript.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ std::string readToPrompt(int fd)
 {
     std::string text;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (text.size() < 2 || text.compare(text.size() - 2, 2, "> ") != 0) {
+    while (!support::splitPrompt(text).prompted) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd ready{fd, POLLIN, 0};

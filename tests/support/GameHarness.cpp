@@ -1,10 +1,11 @@
 #include "GameHarness.h"
 
-#include <array>
+#include <algorithm>
 #include <map>
 #include <utility>
 
 #include "Parser.h"
+#include "Transcript.h"
 
 namespace support {
 
@@ -44,11 +45,8 @@ std::vector<std::string> ScriptedGame::answers() const
     std::vector<std::string> answers;
     for (std::size_t i = 1; i < reads.size(); ++i) {
         const std::size_t end = i + 1 < reads.size() ? reads[i + 1] : all.size();
-        std::string answer = all.substr(reads[i], end - reads[i]);
-        if (i + 1 < reads.size() && answer.size() >= 2 && answer.compare(answer.size() - 2, 2, "> ") == 0) {
-            answer.resize(answer.size() - 2);
-        }
-        answers.push_back(std::move(answer));
+        const std::string_view answer = std::string_view(all).substr(reads[i], end - reads[i]);
+        answers.emplace_back(i + 1 < reads.size() ? splitPrompt(answer).text : answer);
     }
     return answers;
 }
@@ -65,26 +63,15 @@ std::vector<std::string> answersTo(const std::string& commands) { return playGam
 
 std::string walkTo(const std::string& roomName)
 {
-    static constexpr std::array<const char*, 8> words{"north",     "south",     "east",      "west",
-                                                      "northwest", "northeast", "southeast", "southwest"};
+    // The walk meets each room first by one of its shortest ways.
     Story story;
     Room* const start = story->getCurrentRoom();
     std::map<Room*, std::string> way{{start, ""}};
-    std::deque<Room*> queue{start};
-    while (!queue.empty()) {
-        Room* here = queue.front();
-        queue.pop_front();
-        if (here->shortDescription() == roomName) {
-            return way[here];
-        }
-        for (std::size_t d = 0; d < words.size(); ++d) {
-            Room* next = here->nextRoom(static_cast<Direction>(d));
-            if (next != nullptr && way.emplace(next, way[here] + words[d] + "\n").second) {
-                queue.push_back(next);
-            }
-        }
+    for (const auto& [from, direction, to] : reachableFrom(start).exits) {
+        way.emplace(to, way[from] + std::string(directionWord(direction)) + "\n");
     }
-    return "";
+    Room* const room = story.room(roomName);
+    return room == nullptr ? "" : way[room];
 }
 
 Story::Story() : game(in, out, dir.flags())
@@ -102,22 +89,10 @@ std::string Story::take()
 
 Room* Story::room(const std::string& roomName)
 {
-    std::set<Room*> seen;
-    std::deque<Room*> queue{start};
-    while (!queue.empty()) {
-        Room* here = queue.front();
-        queue.pop_front();
-        if (here == nullptr || !seen.insert(here).second) {
-            continue;
-        }
-        if (here->shortDescription() == roomName) {
-            return here;
-        }
-        for (int d = 0; d < 8; ++d) {
-            queue.push_back(here->nextRoom(static_cast<Direction>(d)));
-        }
-    }
-    return nullptr;
+    const std::vector<Room*> rooms = reachableFrom(start).rooms;
+    const auto found = std::find_if(rooms.begin(), rooms.end(),
+                                    [&roomName](const Room* room) { return room->shortDescription() == roomName; });
+    return found == rooms.end() ? nullptr : *found;
 }
 
 Item* Story::item(const std::string& roomName, const std::string& keyword)

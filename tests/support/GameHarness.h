@@ -6,9 +6,7 @@
 // and a bare-engine game without the story.
 
 #include <cstddef>
-#include <deque>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <streambuf>
 #include <string>

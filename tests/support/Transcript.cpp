@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "Parser.h"
+
 namespace support {
 
 namespace {
@@ -262,15 +264,17 @@ std::string Game::output() const
     return all + finalOutput;
 }
 
+Prompted splitPrompt(std::string_view output)
+{
+    const bool prompted = endsWith(output, prompt);
+    return {prompted ? output.substr(0, output.size() - prompt.size()) : output, prompted};
+}
+
 std::vector<std::string> answersOf(const Game& game)
 {
     std::vector<std::string> answers;
     for (std::size_t i = 1; i <= game.steps.size(); ++i) {
-        std::string_view answer = i < game.steps.size() ? game.steps[i].output : game.finalOutput;
-        if (endsWith(answer, "> ")) {
-            answer.remove_suffix(2);
-        }
-        answers.emplace_back(answer);
+        answers.emplace_back(splitPrompt(i < game.steps.size() ? game.steps[i].output : game.finalOutput).text);
     }
     return answers;
 }
@@ -454,11 +458,7 @@ std::vector<std::string> renderGame(const Game& game, const std::vector<Read>& t
     std::vector<std::string> lines;
     bool ended = false;
     for (std::size_t k = 0; k < game.steps.size(); ++k) {
-        std::string_view output = game.steps[k].output;
-        const bool prompted = endsWith(output, "> ");
-        if (prompted) {
-            output.remove_suffix(2);
-        }
+        const auto [output, prompted] = splitPrompt(game.steps[k].output);
         for (std::string& line : renderText(output)) {
             lines.push_back(std::move(line));
         }
@@ -489,12 +489,9 @@ std::vector<std::string> renderGame(const Game& game, const std::vector<Read>& t
         }
         lines.push_back(typedLine(prompted, spelled, read.text, end));
     }
-    std::string_view rest = game.finalOutput;
-    const bool askedAgain = ended && endsWith(rest, "> ");
-    if (askedAgain) {
-        rest.remove_suffix(2);
-    }
-    for (std::string& line : renderText(rest)) {
+    const Prompted rest = splitPrompt(game.finalOutput);
+    const bool askedAgain = ended && rest.prompted;
+    for (std::string& line : renderText(askedAgain ? rest.text : game.finalOutput)) {
         lines.push_back(std::move(line));
     }
     if (askedAgain) {

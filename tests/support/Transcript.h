@@ -66,6 +66,14 @@ struct Transcript {
     Game game;
 };
 
+// What the game printed up to a read: the text before its prompt (the
+// engine's prompt, "> "), and whether the prompt was there.
+struct Prompted {
+    std::string_view text;
+    bool prompted = false;
+};
+Prompted splitPrompt(std::string_view output);
+
 // What the game printed after each read, up to its next prompt (or its
 // end): entry i answers read i.
 std::vector<std::string> answersOf(const Game& game);

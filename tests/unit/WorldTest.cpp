@@ -61,8 +61,8 @@ TEST(Room, ExitsAddSetAndClose)
     Room south("South", "");
     Room east("East", "");
     Room west("West", "");
-    for (int d = 0; d < 8; ++d) {
-        EXPECT_EQ(here.nextRoom(static_cast<Direction>(d)), nullptr);
+    for (const DirectionWords& way : directionWords) {
+        EXPECT_EQ(here.nextRoom(way.direction), nullptr);
     }
     here.addExit(Direction::EAST, &east);
     here.addExit(Direction::WEST, &west);
@@ -89,6 +89,7 @@ TEST(Room, ExitsAddSetAndClose)
     EXPECT_EQ(here.nextRoom(Direction::SOUTHWEST), &here);
 
     EXPECT_EQ(here.exitstring().rfind("Exits:", 0), 0u);
+    EXPECT_EQ(here.exitstring(), "Exits: north south west southwest") << "open ways only, in direction order";
     EXPECT_EQ(Room("Void", "").exitstring().rfind("Exits:", 0), 0u);
 }
 
