@@ -9,6 +9,7 @@
 #include "AbstractCommand.h"
 #include "Command.h"
 #include "Item.h"
+#include "LineInput.h"
 #include "Parser.h"
 #include "Room.h"
 
@@ -71,20 +72,11 @@ public:
     void quit() { quitting = true; }
     bool hasQuit() const { return quitting; }
 
-    // Reads one line of input without its line end (LF, or CR LF). Output
-    // is flushed first, since prompts have no line end. False at end of input.
-    // A line longer than the line limit is read to its end but only its
-    // first lineLimit() bytes are kept, and lineWasCut() tells so.
+    // Reads one line of input (see LineInput::read), after flushing the
+    // output, since prompts have no line end. False at end of input.
     bool readLine(std::string& line);
-    bool lineWasCut() const { return lineCut; }
-    // The longest line kept whole. By default an eighth of the memory the
-    // process may use (see defaultLineLimit), since a line is held a few
-    // times over while it is read and handled; that default is worked out
-    // only once a line fills more than one chunk of input (64 KiB), as it
-    // reads the control group's limit from files.
-    std::size_t lineLimit() const { return longestLine != 0 ? longestLine : defaultLineLimit(); }
-    void setLineLimit(std::size_t limit) { longestLine = limit; }
-    static std::size_t defaultLineLimit();
+    bool lineWasCut() const { return input.wasCut(); }
+    LineInput& lineInput() { return input; }
     // Writes text followed by a line end.
     void say(std::string_view text);
     std::ostream& output() { return out; }
@@ -105,9 +97,7 @@ private:
     std::vector<Item*> inventory;
     std::vector<std::unique_ptr<Room>> rooms;
     std::vector<std::unique_ptr<Item>> items;
-    std::istream& in;
+    LineInput input;
     std::ostream& out;
     bool quitting = false;
-    std::size_t longestLine = 0; // 0: the default
-    bool lineCut = false;
 };

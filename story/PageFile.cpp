@@ -256,26 +256,27 @@ private:
     std::size_t end = 0;
 };
 
-// Takes the exclusive lock, waiting at most wait for the game that holds it:
-// a game stopped while it holds the lock (Ctrl-Z, SIGSTOP) must not stall
-// every other player's hide.
-bool lockWithin(int fd, std::chrono::milliseconds wait)
+enum class Lock { Taken, Held, Failed };
+
+// Takes the exclusive lock, waiting until deadline at most for the game that
+// holds it: a game stopped while it holds the lock (Ctrl-Z, SIGSTOP) must
+// not stall every other player's hide.
+Lock lockBefore(int fd, std::chrono::steady_clock::time_point deadline)
 {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + wait;
     std::chrono::microseconds pause{50};
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
-            return false;
+            return Lock::Failed;
         }
         const Clock::time_point now = Clock::now();
         if (now >= deadline) {
-            return false;
+            return Lock::Held;
         }
         std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::microseconds{5000});
     }
-    return true;
+    return Lock::Taken;
 }
 
 void unlock(int fd)
@@ -388,6 +389,84 @@ bool cutUnfinishedRecord(int fd, off_t& size, const std::string& path)
     return true;
 }
 
+// Whether the file open at fd is still the one at path: an operator who
+// trims the page file moves a new one into its place.
+bool isStillAt(int fd, const std::string& path)
+{
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+// The cause of a failed open, lock or write, in the words an operator acts on.
+std::string describeError(int error)
+{
+    const char* cause = nullptr;
+    switch (error) {
+    case EFBIG:
+        cause = "the file has reached the size limit for files";
+        break;
+    case ENOSPC:
+        cause = "the disk is full";
+        break;
+    case EDQUOT:
+        cause = "the disk quota is used up";
+        break;
+    case EACCES:
+    case EPERM:
+        cause = "the game may not write it";
+        break;
+    case EROFS:
+        cause = "the file system is read-only";
+        break;
+    case ENOENT:
+    case ENOTDIR:
+        cause = "its folder does not exist";
+        break;
+    case EISDIR:
+        cause = "it is a folder";
+        break;
+    default:
+        break;
+    }
+    const std::string system = std::strerror(error);
+    return cause == nullptr ? system : cause + (" (" + system + ")");
+}
+
+// A record that could not be written, told to the operator: the game's
+// standard error, which a served game's unit sends to the journal.
+bool failed(const std::string& path, std::string_view why)
+{
+    std::cerr << "weekend: cannot hide a page in " << path << ": " << why << '\n';
+    return false;
+}
+
+// Appends the record to the page file open at fd, whose lock the caller
+// holds: cuts off an unfinished record first, writes the record whole or
+// not at all, and lets go of the lock.
+bool appendLocked(int fd, const std::string& path, std::string_view numberLine, std::string_view text)
+{
+    const SignalsHeldBack held;
+    // A call that fails without saying why (a read or write of nothing)
+    // counts as an I/O error.
+    errno = 0;
+    const auto lastError = [] { return errno != 0 ? errno : EIO; };
+    int error = 0;
+    std::optional<off_t> size = regularFileSize(fd);
+    if (!size || !cutUnfinishedRecord(fd, *size, path)) {
+        error = lastError();
+    } else if (!writeRecord(fd, numberLine, text) || ::fdatasync(fd) != 0) {
+        // Made durable before the lock is let go: an error that would only
+        // show when the file is closed shows here, while the record can
+        // still be cut off.
+        error = lastError();
+        truncateTo(fd, *size);
+    }
+    unlock(fd);
+    return error == 0 || failed(path, describeError(error));
+}
+
 } // namespace
 
 PageFile::PageFile(std::string path) : filePath(std::move(path)) {}
@@ -395,27 +474,33 @@ PageFile::PageFile(std::string path) : filePath(std::move(path)) {}
 bool PageFile::append(unsigned long long number, std::string_view text) const
 {
     if (text.find('\n') != std::string_view::npos) {
-        return false;
+        return failed(filePath, "the page text holds a line end");
     }
     const std::string numberLine = NrToString(number) + '\n';
-    const Descriptor file(::open(filePath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0660));
-    if (!file.valid() || !regularFileSize(file.get()) || !lockWithin(file.get(), lockWait)) {
-        return false;
-    }
-    const SignalsHeldBack held;
-    bool written = false;
-    std::optional<off_t> size = regularFileSize(file.get());
-    if (size && cutUnfinishedRecord(file.get(), *size, filePath)) {
-        // Durable before the lock is let go: an error that would only show
-        // when the file is closed shows here, while the record can still be
-        // cut off.
-        written = writeRecord(file.get(), numberLine, text) && ::fdatasync(file.get()) == 0;
-        if (!written) {
-            truncateTo(file.get(), *size);
+    const auto deadline = std::chrono::steady_clock::now() + lockWait;
+    while (true) {
+        const Descriptor file(::open(filePath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0660));
+        if (!file.valid()) {
+            return failed(filePath, describeError(errno));
         }
+        if (!regularFileSize(file.get())) {
+            return failed(filePath, "it is not a regular file");
+        }
+        switch (lockBefore(file.get(), deadline)) {
+        case Lock::Held:
+            return failed(filePath, "another game has held it locked for " + std::to_string(lockWait.count()) + " ms");
+        case Lock::Failed:
+            return failed(filePath, describeError(errno));
+        case Lock::Taken:
+            break;
+        }
+        if (isStillAt(file.get(), filePath)) {
+            return appendLocked(file.get(), filePath, numberLine, text);
+        }
+        // Replaced while this game waited for the lock: the record goes into
+        // the new file, not into the old one that nobody reads any more.
+        unlock(file.get());
     }
-    unlock(file.get());
-    return written;
 }
 
 PageFile::Lookup PageFile::findText(std::string_view key, const TextPiece& piece, PatternFinder finder) const

@@ -29,6 +29,9 @@
 //   before they let go. The signals that end or stop a process wait until
 //   the record is whole. A record that cannot be written whole is cut off
 //   again, so a failed write leaves the file as it was.
+// - An operator may replace the file (to trim it) while holding the same
+//   lock: a writer that finds, once it has the lock, that the path names
+//   another file now starts again with that one.
 // - Readers take no lock, so no writer can keep them waiting: they read up
 //   to the end of the last whole record they find, and everything before it
 //   is finished and never changes again.
@@ -49,9 +52,11 @@ public:
     // Appends the record of one page. True once the whole record is in the
     // file; false, with the file as it was, when it cannot be opened, locked
     // or written (missing directory, read-only, not a regular file, disk
-    // full, another game holding the lock too long). A text that holds a
-    // line end would break the format and is refused. A page file this
-    // creates is readable and writable by its owner and group only.
+    // full, size limit, another game holding the lock too long); then one
+    // line on standard error names the file and the cause, for the
+    // operator. A text that holds a line end would break the format and is
+    // refused. A page file this creates is readable and writable by its
+    // owner and group only.
     bool append(unsigned long long number, std::string_view text) const;
 
     // Receives a text in pieces, in order, without its line end.

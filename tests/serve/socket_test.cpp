@@ -1,5 +1,6 @@
 // The game served on a socket: Nagle's delay is turned off on TCP and on
-// nothing else, and a game whose player goes away ends with status 0.
+// nothing else, and a game whose player goes away ends with status 0. The
+// idle limit of served games spares a player at a terminal.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -105,14 +106,14 @@ std::string readToPrompt(int fd)
     return text;
 }
 
-// The game with the socket as its standard input and output.
-pid_t startGame(int socketFd)
+// The game with fd (a socket, a terminal) as its standard input and output.
+pid_t startGame(int fd, const char* binary = WEEKEND_GAME)
 {
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(socketFd, STDIN_FILENO);
-        dup2(socketFd, STDOUT_FILENO);
-        execl(WEEKEND_GAME, WEEKEND_GAME, static_cast<char*>(nullptr));
+        dup2(fd, STDIN_FILENO);
+        dup2(fd, STDOUT_FILENO);
+        execl(binary, binary, static_cast<char*>(nullptr));
         _exit(127);
     }
     return pid;
@@ -221,6 +222,26 @@ TEST_F(GameOnTcp, EndsWhenTheConnectionIsReset)
     const linger reset{1, 0};
     ASSERT_EQ(setsockopt(client.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof(reset)), 0);
     client.reset();
+    EXPECT_EQ(waitForExit(game), 0);
+}
+
+// A game built to fall asleep after three seconds without a line stays
+// awake at a terminal, however long its player thinks.
+TEST(IdleLimit, DoesNotApplyAtATerminal)
+{
+    Fd terminal(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_GE(terminal.get(), 0);
+    ASSERT_EQ(grantpt(terminal.get()), 0);
+    ASSERT_EQ(unlockpt(terminal.get()), 0);
+    Fd player(open(ptsname(terminal.get()), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_GE(player.get(), 0);
+    const pid_t game = startGame(player.get(), WEEKEND_DOZING);
+    ASSERT_GT(game, 0);
+    EXPECT_NE(readToPrompt(terminal.get()).find("Whats you name?"), std::string::npos);
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    int status = 0;
+    EXPECT_EQ(waitpid(game, &status, WNOHANG), 0) << "the game ended while its player was thinking";
+    ASSERT_EQ(write(terminal.get(), "Tester\nquit\n", 12), 12);
     EXPECT_EQ(waitForExit(game), 0);
 }
 

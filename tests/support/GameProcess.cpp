@@ -149,8 +149,9 @@ void GameProcess::endInput()
     }
 }
 
-// True when the game sleeps in a read of its standard input and nothing
-// fed is left unread: it asks for more.
+// True when the game sleeps in a read of its standard input, or in the wait
+// for it to become readable (a served game's idle limit; the game polls
+// nothing else), and nothing fed is left unread: it asks for more.
 bool GameProcess::waitingForInput() const
 {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -165,7 +166,8 @@ bool GameProcess::waitingForInput() const
     long number = -1;
     std::string fd;
     if (call >> number >> fd) {
-        if ((number != SYS_read && number != SYS_readv) || fd != "0x0") {
+        const bool reading = (number == SYS_read || number == SYS_readv) && fd == "0x0";
+        if (!reading && number != SYS_poll && number != SYS_ppoll) {
             return false;
         }
     } else {
@@ -174,7 +176,8 @@ bool GameProcess::waitingForInput() const
         // for reading is its input.
         std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
         std::string where;
-        if (!(wchan >> where) || where.find("pipe_read") == std::string::npos) {
+        if (!(wchan >> where) ||
+            (where.find("pipe_read") == std::string::npos && where.find("poll") == std::string::npos)) {
             return false;
         }
     }
@@ -222,9 +225,11 @@ bool GameProcess::awaitRead(std::chrono::steady_clock::time_point deadline)
 
 std::string GameProcess::takeOutput() { return std::exchange(collected, std::string()); }
 
-std::string GameProcess::finish(std::chrono::steady_clock::time_point deadline)
+std::string GameProcess::finish(std::chrono::steady_clock::time_point deadline, bool endingInput)
 {
-    endInput();
+    if (endingInput) {
+        endInput();
+    }
     while (collect(std::min(100, millisecondsUntil(deadline)))) {
         if (std::chrono::steady_clock::now() > deadline) {
             throw std::runtime_error("the game did not end in time");
@@ -248,13 +253,14 @@ Game playReads(GameProcess& process, const std::vector<Read>& reads, std::chrono
 {
     Game game;
     bool inputEnded = false;
+    bool idled = false;
     for (const Read& read : reads) {
         if (!process.awaitRead(deadline)) {
             break;
         }
         game.steps.push_back({process.takeOutput(), read});
-        if (read.end) {
-            process.endInput();
+        idled = read.idle;
+        if (read.end || read.idle) {
             inputEnded = true;
             break;
         }
@@ -266,7 +272,7 @@ Game playReads(GameProcess& process, const std::vector<Read>& reads, std::chrono
         end.lineEnd = false;
         game.steps.push_back({process.takeOutput(), end});
     }
-    game.finalOutput = process.finish(deadline);
+    game.finalOutput = process.finish(deadline, !idled);
     return game;
 }
 

@@ -54,8 +54,9 @@ public:
     bool awaitRead(std::chrono::steady_clock::time_point deadline);
     // The output collected since the last call.
     std::string takeOutput();
-    // Ends the input, waits for the end and returns the output not yet taken.
-    std::string finish(std::chrono::steady_clock::time_point deadline);
+    // Ends the input (unless told not to: the game is to end by itself),
+    // waits for the end and returns the output not yet taken.
+    std::string finish(std::chrono::steady_clock::time_point deadline, bool endingInput = true);
 
     bool ended() const { return pid < 0; }
     // The game's process id while it runs, for sending it signals.
@@ -87,7 +88,8 @@ Played playAll(const GameBinary& binary, const std::string& input, const std::st
 // for input, and what it printed before is noted. A read that ends the
 // input ends it; if the game asks for more than reads give, it gets the end
 // of input too (a last step with an end read). Returns the game as it was
-// played: fewer steps than reads if it ended early.
+// played: fewer steps than reads if it ended early. After an idle read
+// nothing more is fed, and the game must end by itself.
 Game playReads(GameProcess& process, const std::vector<Read>& reads, std::chrono::steady_clock::time_point deadline);
 
 // Reads for plain lines, each typed with its line end.

@@ -11,6 +11,8 @@ namespace {
 
 // Runs of one byte at least this long are written as \{COUNT*BYTE}.
 constexpr std::size_t shortestRun = 32;
+// A read that nothing answered ("> @idle"); typed, the text is written "\@idle".
+constexpr std::string_view idleMark = "@idle";
 
 bool startsWith(std::string_view text, std::string_view start) { return text.substr(0, start.size()) == start; }
 bool endsWith(std::string_view text, std::string_view end)
@@ -167,12 +169,12 @@ public:
         if (prompted) {
             chunk += "> ";
         }
-        if (ended) {
+        if (ended || idled) {
             // After the end of input the game may ask again: it finds the end again.
-            if (prompted && ending.body.empty() && ending.end == LineEnd::EndOfInput) {
+            if (ended && prompted && ending.body.empty() && ending.end == LineEnd::EndOfInput) {
                 return;
             }
-            fail(number, "nothing can be typed after the end of input (^D)");
+            fail(number, ended ? "nothing can be typed after the end of input (^D)" : "nothing comes after @idle");
         }
         Read read;
         read.line = number;
@@ -181,6 +183,12 @@ public:
         read.typed = std::string(ending.body);
         read.text = unescape(ending.body, number);
         read.lineEnd = ending.end == LineEnd::Yes;
+        if (ending.body == idleMark && ending.end == LineEnd::Yes) {
+            read.idle = true;
+            read.text.clear();
+            read.lineEnd = false;
+            idled = true;
+        }
         if (ending.end == LineEnd::EndOfInput && read.text.empty()) {
             read.end = true;
             read.lineEnd = false;
@@ -213,6 +221,7 @@ private:
     std::string chunk;
     std::vector<std::string> comments;
     bool ended = false;
+    bool idled = false;
 };
 
 Game readLines(const std::vector<std::string>& lines)
@@ -462,8 +471,14 @@ std::vector<std::string> renderGame(const Game& game, const std::vector<Read>& t
             ended = true;
             continue;
         }
-        const std::string spelled =
-            k < typed.size() && typed[k].text == read.text ? typed[k].typed : escapeText(read.text);
+        if (read.idle) {
+            lines.push_back(typedLine(prompted, std::string(idleMark), "", LineEnd::Yes));
+            continue;
+        }
+        std::string spelled = k < typed.size() && typed[k].text == read.text ? typed[k].typed : escapeText(read.text);
+        if (spelled == idleMark) {
+            spelled = "\\" + spelled;
+        }
         LineEnd end = read.lineEnd ? LineEnd::Yes : LineEnd::No;
         // Text without a line end and then at once the end of input: "TEXT^D".
         if (!read.lineEnd && k + 1 < game.steps.size() && game.steps[k + 1].read.end &&

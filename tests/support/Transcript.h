@@ -24,17 +24,18 @@ public:
 
 struct Read {
     bool end = false;                  // the input ended here (nothing more is fed)
+    bool idle = false;                 // nothing came: the game waited until its idle limit and ended
     std::string text;                  // the bytes typed, without the line end
     bool lineEnd = true;               // a line end followed the text
     std::string typed;                 // the text as written in the transcript (kept by updates)
     int line = 0;                      // the transcript line it was written on
     std::vector<std::string> comments; // comment lines written just before it
 
-    std::string bytes() const { return end ? "" : text + (lineEnd ? "\n" : ""); }
+    std::string bytes() const { return end || idle ? "" : text + (lineEnd ? "\n" : ""); }
     // The same input, however it was written.
     bool sameInput(const Read& other) const
     {
-        return end == other.end && text == other.text && lineEnd == other.lineEnd;
+        return end == other.end && idle == other.idle && text == other.text && lineEnd == other.lineEnd;
     }
 };
 

@@ -182,7 +182,7 @@ TEST(BadInput, LinesPastTheLineLimitAreRefusedAndTheGameGoesOn)
     support::ScriptedGame game(std::string(40, 'n') + "\n" + "take " + std::string(50, 's') + "\n" +
                                    std::string(100, 'x') + "\r\n" + "write page 1 " + std::string(200, 'w') + "\ni\n",
                                dir.flags());
-    game->setLineLimit(64);
+    game->lineInput().setLineLimit(64);
     game.play();
     // The name keeps its first characters, as with any long name.
     EXPECT_EQ(greetingIn(game.output()), "have fun again " + std::string(29, 'n'));

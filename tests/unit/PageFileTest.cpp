@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Files.h"
@@ -83,11 +84,17 @@ TEST_F(PageFileTest, RefusesATextWithALineEnd)
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST_F(PageFileTest, AppendFailsWithoutTheDirectoryOrOnADirectory)
+TEST_F(PageFileTest, AppendFailsWithoutTheDirectoryOrOnADirectoryAndSaysWhy)
 {
-    EXPECT_FALSE(PageFile(dir.name() + "/missing/flags").append(1, "a "));
+    const std::string missing = dir.name() + "/missing/flags";
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(PageFile(missing).append(1, "a "));
     std::filesystem::create_directory(path);
     EXPECT_FALSE(PageFile(path).append(1, "a "));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "weekend: cannot hide a page in " + missing +
+                                                          ": its folder does not exist (No such file or directory)\n"
+                                                          "weekend: cannot hide a page in " +
+                                                          path + ": it is a folder (Is a directory)\n");
     EXPECT_EQ(find("1"), "<cannot open>");
     EXPECT_EQ(list(), "<cannot open>");
 }
@@ -102,9 +109,24 @@ TEST_F(PageFileTest, AShortWriteIsCutOffAgain)
     rlimit tight = saved;
     tight.rlim_cur = 7 + 10;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    // The limit would cut a capture file short too: standard error goes
+    // into a pipe meanwhile.
+    int errors[2];
+    ASSERT_EQ(pipe(errors), 0);
+    const int standardError = dup(STDERR_FILENO);
+    dup2(errors[1], STDERR_FILENO);
     const bool appended = PageFile(path).append(2, "a text that does not fit ");
     const bool small = PageFile(path).append(3, "tiny ");
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    dup2(standardError, STDERR_FILENO);
+    close(standardError);
+    close(errors[1]);
+    char said[256] = {};
+    const ssize_t length = read(errors[0], said, sizeof(said));
+    close(errors[0]);
+    EXPECT_EQ(std::string(said, static_cast<std::size_t>(std::max<ssize_t>(length, 0))),
+              "weekend: cannot hide a page in " + path +
+                  ": the file has reached the size limit for files (File too large)\n");
     EXPECT_FALSE(appended);
     EXPECT_TRUE(small);
     EXPECT_EQ(contents(), "1\none \n3\ntiny \n");
@@ -290,6 +312,38 @@ TEST_F(PageFileTest, AHeldLockMakesWritersGiveUpAndReadersGoOn)
     for (const int fd : {ready[0], ready[1], release[0], release[1]}) {
         close(fd);
     }
+}
+
+// An operator trims the page file as the manual says: under the lock, a
+// shorter copy is moved into its place. A game that opened the old file and
+// waited for the lock writes into the new one.
+TEST_F(PageFileTest, AWriterThatWaitedForATrimWritesIntoTheNewFile)
+{
+    seed("1\nold \n2\nkept \n");
+    const int held = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    bool appended = false;
+    std::thread writer([&] { appended = PageFile(path).append(3, "new "); });
+    // Once the writer has the old file open, it waits for the lock.
+    const auto opened = [this, held] {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (entry.path().filename() != std::to_string(held) &&
+                std::filesystem::read_symlink(entry.path(), error) == path) {
+                return true;
+            }
+        }
+        return false;
+    };
+    while (!opened()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(support::writeFile(path + ".new", "2\nkept \n"));
+    std::filesystem::rename(path + ".new", path);
+    close(held);
+    writer.join();
+    EXPECT_TRUE(appended);
+    EXPECT_EQ(contents(), "2\nkept \n3\nnew \n");
 }
 
 TEST_F(PageFileTest, ConcurrentAppendsStayWhole)

@@ -46,6 +46,18 @@ const std::map<std::string, std::string> notPrinted = {
      "show it"},
     {"weekend: cut ", "written on standard error; the page store's tests check it"},
     {" bytes of an unfinished record off the end of ", "written on standard error; the page store's tests check it"},
+    {"weekend: cannot hide a page in ", "written on standard error; the page file's unit tests check it"},
+    {"the file has reached the size limit for files", "a cause written on standard error"},
+    {"the disk is full", "a cause written on standard error"},
+    {"the disk quota is used up", "a cause written on standard error"},
+    {"the game may not write it", "a cause written on standard error"},
+    {"the file system is read-only", "a cause written on standard error"},
+    {"its folder does not exist", "a cause written on standard error"},
+    {"it is a folder", "a cause written on standard error"},
+    {"it is not a regular file", "a cause written on standard error"},
+    {"the page text holds a line end", "a cause written on standard error"},
+    {"another game has held it locked for ", "a cause written on standard error"},
+    {" ms", "a cause written on standard error"},
 };
 
 std::string allExpectedOutput()
