@@ -28,7 +28,8 @@ from load_test import HIDDEN, RIPPED, TIMEOUT, WRITTEN_FIRST, Player, found
 GAME = "/usr/games/weekend"
 PAGE_FOLDER = "/var/games/weekend"
 WEB_PORT = 8023
-GHOSTED = "\nquick look to the left.....\nquick look to the right.....  You cannot hide yet, someone is arround ghosting you\n"
+GHOSTED = ("\nquick look to the left.....\nquick look to the right.....  "
+           "You cannot hide yet, someone is arround ghosting you\n")
 failures = []
 
 

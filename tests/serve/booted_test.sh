@@ -131,6 +131,9 @@ cached_root
 rm -rf --one-file-system "$root"
 mkdir -p "$root"
 trap teardown EXIT
+trap 'exit 1' INT TERM HUP
+# A command that fails where nothing checks it says where.
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 tar -C "$root" -xf "$tarball"
 cp "$deb" "$root/var/tmp/weekend.deb"
 cp "$work/weekend-next.deb" "$root/var/tmp/weekend-next.deb"
@@ -146,13 +149,14 @@ ln -sf /dev/null "$root/etc/systemd/system/apt-daily-upgrade.timer"
 echo "root ready after $((SECONDS - started)) s"
 
 echo "--- boot"
-systemd-nspawn --boot --register=no --keep-unit --private-network --machine=weekend-booted \
+systemd-nspawn --boot --register=no --keep-unit --private-network --machine="weekend-booted-$$" \
     --directory="$root" --console=read-only </dev/null >"$work/boot.log" 2>&1 &
 nspawn=$!
 init="" state=""
 for ((tick = 0; tick < 600; tick++)); do
     kill -0 "$nspawn" 2>/dev/null || skip "systemd-nspawn cannot boot a container here: $(tail -n 2 "$work/boot.log")"
-    init=${init:-$(ps -o pid= --ppid "$nspawn" | tr -d " " || true)}
+    # The container's systemd (a helper of systemd-nspawn comes first).
+    init=$(ps -o pid=,comm= --ppid "$nspawn" | awk '$2 == "systemd" { print $1 }' || true)
     [[ -z $init ]] || state=$(in_box systemctl is-system-running 2>/dev/null || true)
     [[ $state != running && $state != degraded ]] || break
     sleep 0.1
@@ -186,7 +190,7 @@ said=$(in_box systemd-analyze verify --man=no "${unit_files[@]}" 2>&1) || said+=
 check "systemd-analyze verify says nothing $said" [ -z "$said" ]
 said=$(in_box journalctl -b -o cat _PID=1 --no-pager | grep -F /etc/systemd/system/weekend || true)
 check "systemd loaded the units without a warning $said" [ -z "$said" ]
-ratings=$(in_box systemd-analyze security --no-pager weekend@rating.service weekend-web.service | grep Overall)
+ratings=$(in_box systemd-analyze security --no-pager weekend@rating.service weekend-web.service | grep Overall || true)
 echo "$ratings"
 [[ $ratings == *"weekend@rating.service: "*" SAFE "* ]] || fail "the game's service is not rated SAFE"
 
@@ -206,7 +210,10 @@ in_box systemctl start weekend@probe.service || fail "the probe did not pass (we
 in_box cat /run/weekend-probe.out
 
 echo "--- connection limits and idle games"
+since=$(date +%s)
 client limits "$idle"
+said=$(games_journal "$since" | grep -c "Failed with result" || true)
+check "every game ended well ($said failed)" [ "$said" -eq 0 ]
 
 echo "--- a flood"
 counts() { in_box systemctl show -P "$1" weekend.socket; }
@@ -219,8 +226,9 @@ echo "weekend.socket took $(($(counts NAccepted) - accepted)) connections and re
 echo "--- a page file at its size limit"
 kept=$(page_sum)
 since=$(date +%s)
-mkdir -p "$root/etc/systemd/system/weekend@.service.d"
-printf '[Service]\nLimitFSIZE=%s\n' "$(stat -c %s "$root$pages")" >"$root/etc/systemd/system/weekend@.service.d/full.conf"
+full=$root/etc/systemd/system/weekend@.service.d/full.conf
+mkdir -p "${full%/*}"
+printf '[Service]\nLimitFSIZE=%s\n' "$(stat -c %s "$root$pages")" >"$full"
 in_box systemctl daemon-reload
 client full 4242
 check "the full page file is unchanged" [ "$(page_sum)" = "$kept" ]
@@ -230,7 +238,7 @@ for ((tick = 0; tick < 50 && ${#line} == 0; tick++)); do
     [[ -n $line ]] || sleep 0.1
 done
 check "a journal line names the page file: $line" [ -n "$line" ]
-rm "$root/etc/systemd/system/weekend@.service.d/full.conf"
+rm "$full"
 in_box systemctl daemon-reload
 
 echo "--- an upgrade while five players are in the middle of a game, with modes set by the administrator"
@@ -263,6 +271,8 @@ expect_mode "$folder" "root:games 2770" "the page file's folder after remove"
 in_box dpkg --purge weekend >/dev/null
 check "purge deleted the page file and its folder" [ ! -e "$root$folder" ]
 
+said=$(games_journal 0 | grep -c "Failed with result" || true)
+check "no game failed in the whole run, the flood's included ($said did)" [ "$said" -eq 0 ]
 echo "booted test done after $((SECONDS - started)) s"
 if ((failures > 0)); then
     echo "$failures check(s) failed"
