@@ -31,22 +31,9 @@ game=/usr/games/weekend
 folder=/var/games/weekend
 pages=$folder/flags
 
-skip() {
-    echo "SKIPPED: $*"
-    exit 77
-}
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-failures=0
-# Says "ok: WHAT" when the command succeeds, counts a failure otherwise.
-check() {
-    local what=$1
-    shift
-    if "$@"; then echo "ok: $what"; else fail "$what"; fi
-}
-
+# skip, fail, check and finish.
+# shellcheck source=SCRIPTDIR/../support/checks.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 # Runs a command in the booted system, as root, with a clean environment.
 in_box() { nsenter --target "$init" --all env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
 # One check of booted_client.py in the booted system; it prints what held.
@@ -273,8 +260,4 @@ check "purge deleted the page file and its folder" [ ! -e "$root$folder" ]
 
 said=$(games_journal 0 | grep -c "Failed with result" || true)
 check "no game failed in the whole run, the flood's included ($said did)" [ "$said" -eq 0 ]
-echo "booted test done after $((SECONDS - started)) s"
-if ((failures > 0)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
+finish "booted test done after $((SECONDS - started)) s"

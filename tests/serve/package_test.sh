@@ -9,15 +9,9 @@
 # lacks root or a program.
 set -euo pipefail
 
-skip() {
-    echo "SKIPPED: $*"
-    exit 77
-}
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-failures=0
+# skip, fail, check and finish.
+# shellcheck source=SCRIPTDIR/../support/checks.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 
 source_dir=$1
 work=$2
@@ -51,8 +45,4 @@ lintian_output=$(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=
 echo "${lintian_output:-(nothing)}"
 ! grep -qE '^[EW]: ' <<<"$lintian_output" || fail "lintian reports errors or warnings"
 
-if ((failures > 0)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "the package holds what it should, and lintian is content"
+finish "the package holds what it should, and lintian is content"
