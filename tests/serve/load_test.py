@@ -55,11 +55,15 @@ def found(text):
 
 
 class Player:
-    def __init__(self, number):
+    def __init__(self, number, connection=None):
+        """A player on the given connection (anything with recv, sendall and
+        close), by default a new one to the local port."""
         self.number = number
         self.line_end = "\r\n" if number % 2 else "\n"
-        self.connection = socket.create_connection(("127.0.0.1", PORT), timeout=TIMEOUT)
-        self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if connection is None:
+            connection = socket.create_connection(("127.0.0.1", PORT), timeout=TIMEOUT)
+            connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.connection = connection
         self.pending = b""
 
     def answer(self):
@@ -82,21 +86,24 @@ class Player:
         if not check(got):
             raise AssertionError(f"player {self.number}, {what}: got {got[:300]!r}")
 
+    def walk_to_library(self, name):
+        """The welcome, the name, the walk to the library and the book taken."""
+        welcome = self.answer()
+        if not welcome.endswith("Whats you name?\n"):
+            raise AssertionError(f"player {self.number}, welcome: got {welcome[-200:]!r}")
+        self.expect(name, lambda a: a.startswith(f"have fun again {name}\nYour Room\n"), "name")
+        self.expect("east", lambda a: a.startswith("\nEntrance area\n"), "east")
+        self.expect("northeast", lambda a: a.startswith("\nStreet\n"), "northeast")
+        self.expect("east", lambda a: a.startswith("\nOld mysterious Library\n"), "east")
+        self.expect("take book", lambda a: a == "\nThe big old book was added to your inventory\n", "take")
+
 
 def play(number, hidden_barrier, measured_barrier, results, hide_times):
     started = time.monotonic()
     player = None
     try:
         player = Player(number)
-        welcome = player.answer()
-        if not welcome.endswith("Whats you name?\n"):
-            raise AssertionError(f"player {number}, welcome: got {welcome[-200:]!r}")
-        name = f"Player{number}"
-        player.expect(name, lambda a: a.startswith(f"have fun again {name}\nYour Room\n"), "name")
-        player.expect("east", lambda a: a.startswith("\nEntrance area\n"), "east")
-        player.expect("northeast", lambda a: a.startswith("\nStreet\n"), "northeast")
-        player.expect("east", lambda a: a.startswith("\nOld mysterious Library\n"), "east")
-        player.expect("take book", lambda a: a == "\nThe big old book was added to your inventory\n", "take")
+        player.walk_to_library(f"Player{number}")
         for page in range(PAGES):
             text = page_text(number, page)
             written = WRITTEN_FIRST if page == 0 else RIPPED

@@ -68,11 +68,6 @@ def _parents():
     return parents
 
 
-def children(pid):
-    """Process ids whose parent is pid."""
-    return [child for child, parent in _parents().items() if parent == pid]
-
-
 def games(game):
     """Running processes of the game binary below this process: started by
     a server directly or through helpers (socat forks one per connection),
