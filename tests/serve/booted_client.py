@@ -73,10 +73,7 @@ class WebConnection:
 def arrive(number, connection):
     """A player who was welcomed and gave a name."""
     player = Player(number, connection)
-    welcome = player.answer()
-    if not welcome.endswith("Whats you name?\n"):
-        raise AssertionError(f"player {number} was not welcomed: {welcome[-200:]!r}")
-    player.expect(f"Player{number}", lambda a: "Your Room" in a, "name")
+    player.arrive(f"Player{number}")
     player.last_line = time.monotonic()
     return player
 
@@ -126,10 +123,7 @@ def check_players():
     players = [arrive(1, tcp()), arrive(2, tcp("127.0.0.2")), arrive(3, WebConnection())]
     pages = {500 + player.number: f"left by player {player.number}" for player in players}
     for player in players:
-        player.expect("east", lambda a: "Entrance area" in a, "east")
-        player.expect("northeast", lambda a: "Street" in a, "northeast")
-        player.expect("east", lambda a: "Library" in a, "east")
-        player.expect("take book", lambda a: "big old book" in a, "take")
+        player.walk_to_library()
         hide(player, 500 + player.number, pages[500 + player.number])
     for player in players:
         for number, text in pages.items():
@@ -260,8 +254,7 @@ def check_flood(count):
 def check_full(number):
     """A hide into a page file at its size limit keeps the page."""
     player = arrive(1, tcp())
-    for way in ("east", "northeast", "east", "take book"):
-        player.say(way)
+    player.walk_to_library()
     text = "too much for the page file"
     player.say(f"write page {number} {text}")
     player.expect("hide page 1", lambda a: a == GHOSTED, "hide into a full page file")
@@ -277,8 +270,7 @@ def check_upgrade(go_file):
     connections = [tcp("127.0.0.11"), tcp("127.0.0.12"), tcp("127.0.0.13"), WebConnection(), WebConnection()]
     players = [arrive(n, connection) for n, connection in enumerate(connections)]
     for player in players:
-        for way in ("east", "northeast", "east", "take book"):
-            player.say(way)
+        player.walk_to_library()
         player.expect(f"write page {600 + player.number} across the upgrade {player.number}",
                       lambda a: a == WRITTEN_FIRST, "write")
     for player in players:

@@ -86,12 +86,15 @@ class Player:
         if not check(got):
             raise AssertionError(f"player {self.number}, {what}: got {got[:300]!r}")
 
-    def walk_to_library(self, name):
-        """The welcome, the name, the walk to the library and the book taken."""
+    def arrive(self, name):
+        """The welcome and the name."""
         welcome = self.answer()
         if not welcome.endswith("Whats you name?\n"):
             raise AssertionError(f"player {self.number}, welcome: got {welcome[-200:]!r}")
         self.expect(name, lambda a: a.startswith(f"have fun again {name}\nYour Room\n"), "name")
+
+    def walk_to_library(self):
+        """The walk from the player's room to the library, and the book taken."""
         self.expect("east", lambda a: a.startswith("\nEntrance area\n"), "east")
         self.expect("northeast", lambda a: a.startswith("\nStreet\n"), "northeast")
         self.expect("east", lambda a: a.startswith("\nOld mysterious Library\n"), "east")
@@ -103,7 +106,8 @@ def play(number, hidden_barrier, measured_barrier, results, hide_times):
     player = None
     try:
         player = Player(number)
-        player.walk_to_library(f"Player{number}")
+        player.arrive(f"Player{number}")
+        player.walk_to_library()
         for page in range(PAGES):
             text = page_text(number, page)
             written = WRITTEN_FIRST if page == 0 else RIPPED
