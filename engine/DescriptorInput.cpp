@@ -16,7 +16,7 @@ constexpr std::size_t bufferSize = std::size_t{64} * 1024;
 } // namespace
 
 DescriptorInput::DescriptorInput(int fd, std::chrono::milliseconds idleLimit)
-    : fd(fd), limit(idleLimit), buffer(std::make_unique<char[]>(bufferSize))
+    : fd(fd), limit(idleLimit), buffer(std::make_unique_for_overwrite<char[]>(bufferSize))
 {
 }
 

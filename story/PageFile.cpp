@@ -432,8 +432,9 @@ std::string describeError(int error)
     return cause == nullptr ? system : cause + (" (" + system + ")");
 }
 
-// A record that could not be written, told to the operator: the game's
-// standard error, which a served game's unit sends to the journal.
+// A record that could not be written, told to the operator on the game's
+// standard error, which a served game's unit sends to the journal. Always
+// false: the caller returns it.
 bool failed(const std::string& path, std::string_view why)
 {
     std::cerr << "weekend: cannot hide a page in " << path << ": " << why << '\n';
