@@ -14,6 +14,10 @@
 # tests/support/private-pages makes for the test.
 set -euo pipefail
 
+# fail and finish.
+# shellcheck source=SCRIPTDIR/../support/checks.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
+
 game=$1
 page_file=$2
 [[ ${WEEKEND_PRIVATE_PAGES:-} == "$(dirname "$page_file")" ]] || {
@@ -25,7 +29,6 @@ mkdir "$work"
 
 lookout='quick look to the left.....\nquick look to the right.....  Nobody there\n\n'
 walk='tester\neast\nnortheast\neast\n'
-failures=0
 
 # What the game must print for `search KEY` on FILE, after the line end the
 # parser prints and up to the next prompt.
@@ -77,17 +80,15 @@ check_file() { # name, then the keys
     local status=0
     "$game" <"$work/input" >"$work/actual" || status=$?
     if [[ $status != 0 ]]; then
-        echo "FAIL: $name: the game exited with status $status"
-        failures=$((failures + 1))
+        fail "$name: the game exited with status $status"
     elif ! cmp -s "$work/expected" "$work/actual"; then
         local at
         at=$({ cmp "$work/expected" "$work/actual" 2>&1 || true; } | sed -n 's/.* byte \([0-9]*\).*/\1/p')
         at=${at:-1}
-        echo "FAIL: $name (keys: $*): the output differs from grep's and sed's at byte $at" \
+        fail "$name (keys: $*): the output differs from grep's and sed's at byte $at" \
             "(expected $(stat -c %s "$work/expected") bytes, got $(stat -c %s "$work/actual"))"
         echo "  expected: $(tail -c +"$at" "$work/expected" | head -c 60 | od -An -c | tr -d '\n')"
         echo "  actual:   $(tail -c +"$at" "$work/actual" | head -c 60 | od -An -c | tr -d '\n')"
-        failures=$((failures + 1))
     else
         echo "ok: $name ($(stat -c %s "$page_file") bytes, $# keys and the listing)"
     fi
@@ -130,8 +131,4 @@ check_file "recurring numbers and empty texts" 1 2 5 17 100 211 212 999999 "1000
 : >"$page_file"
 check_file "empty page file" 1 42
 
-if ((failures > 0)); then
-    echo "$failures page file(s) where the game's search differs from grep and sed"
-    exit 1
-fi
-echo "the game's search printed what grep and sed print on every page file"
+finish "the game's search printed what grep and sed print on every page file"
