@@ -189,6 +189,12 @@ echo "$ratings"
 echo "--- players, over TCP and WebSocket"
 client players
 
+echo "--- a local user who is not in the group games, through the set-group-ID game"
+said=$(printf 'Local\neast\nnortheast\neast\ntake book\nwrite page 4711 left by nobody\nhide page 1\nquit\n' |
+    in_box setpriv --reuid=nobody --regid=nogroup --clear-groups "$game" 2>&1 || true)
+check "nobody hid a page" grep -q "Perfect, no one will ever find it" <<<"$said"
+expect_mode "$pages" "root:games 660" "the page file after a local user's hide"
+
 echo "--- the sandbox, seen from inside"
 # A process of its own in the sandbox of weekend@.service, where a game
 # would not show what it may not do: an instance that runs this client's
