@@ -240,29 +240,38 @@ def check_limits():
 
 
 def check_idle(idle):
-    """64 players (as many as the socket takes) and a WebSocket player fall
-    asleep while a WebSocket player who types goes on; then a new player
-    gets in from the address that had 8."""
+    """8 TCP players from one address (as many as it may have) and a
+    WebSocket player fall asleep while a WebSocket player who types goes on;
+    then a new player gets in from that address."""
     held = []
-    fill(held)
+    stop = threading.Event()
+    awake = threading.Thread(target=keep_awake, args=(held, stop), daemon=True)
+    awake.start()
+    try:
+        for number in range(8):
+            held.append(arrive(number, tcp("127.0.0.2")))
+        held.append(arrive(8, WebConnection()))
+    finally:
+        stop.set()
+        awake.join()
     results = {}
-    sleepers = held + [arrive(64, WebConnection())]
-    typist = arrive(65, WebConnection())
-    threads = [threading.Thread(target=wait_for_farewell, args=(player, idle, results)) for player in sleepers]
+    typist = arrive(9, WebConnection())
+    threads = [threading.Thread(target=wait_for_farewell, args=(player, idle, results)) for player in held]
     threads.append(threading.Thread(target=keep_typing, args=(typist, 2 * idle, results)))
     for thread in threads:
         thread.start()
     for thread in threads:
         thread.join()
-    for player in sleepers:
+    for player in held:
         player.connection.close()
     times = [result for result in results.values() if isinstance(result, float)]
     late = [result for key, result in results.items() if key != "typist" and not isinstance(result, float)]
-    report(not late, f"{len(times)} of 65 idle players (64 TCP, one WebSocket) fell asleep and were let go after "
-           f"{min(times, default=0):.1f} to {max(times, default=0):.1f} s (limit {idle} s) " + "; ".join(late[:3]))
+    report(not late, f"{len(times)} of {len(held)} idle players ({len(held) - 1} TCP, one WebSocket) fell asleep "
+           f"and were let go after {min(times, default=0):.1f} to {max(times, default=0):.1f} s (limit {idle} s) "
+           + "; ".join(late[:3]))
     report(results["typist"] is True, f"a WebSocket player typing for {2 * idle} s was not cut off "
            f"{'' if results['typist'] is True else results['typist']}")
-    report(welcomed_again(66, "127.0.0.2") is not None, "then a new player gets in, from the address that had 8")
+    report(welcomed_again(10, "127.0.0.2") is not None, "then a new player gets in, from the address that had 8")
 
 
 def check_memory():
