@@ -24,9 +24,11 @@ mode=${1:-plain}
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ $(id -u) == 0 ]]; then
     # The serving tests (load, browser), the private folders, the Debian
-    # package and the booted system.
+    # package, and the virtual machine that autopkgtest runs the as-installed
+    # tests in (its image made by vmdb2 with debootstrap).
     packages+=(python3 python3-selenium python3-websocket chromium chromium-driver websocketd socat systemd lintian
-        dpkg-dev binutils util-linux iproute2 systemd-container debootstrap wget)
+        dpkg-dev binutils util-linux iproute2 autopkgtest qemu-system-x86 qemu-utils vmdb2 debootstrap zerofree wget
+        git)
 fi
 options=(-G Ninja)
 # The benchmarks are only built, never timed here: a slow machine fails nothing.
