@@ -21,6 +21,7 @@ Each check prints "ok: ..." or "FAIL: ..." on a line of its own; the exit
 status is 1 when any failed.
 """
 
+import contextlib
 import grp
 import os
 import socket
@@ -149,14 +150,26 @@ def check_players():
         player.expect("quit", lambda a: a == "", "quit")
 
 
-def keep_awake(players, stop):
-    """Sends every held player a line every 2 s (well within the shortest
-    idle limit a package for tests has), so that none falls asleep while the
-    connection limits are checked."""
-    while not stop.wait(2):
-        for player in list(players):
-            player.last_line = time.monotonic()
-            player.connection.sendall(b"look\n")
+@contextlib.contextmanager
+def kept_awake(held):
+    """Within it, every player in held (a list that may grow meanwhile) is
+    sent a line every 2 s, well within the shortest idle limit that a
+    package for tests has, so that none falls asleep."""
+    stop = threading.Event()
+
+    def keep_awake():
+        while not stop.wait(2):
+            for player in list(held):
+                player.last_line = time.monotonic()
+                player.connection.sendall(b"look\n")
+
+    awake = threading.Thread(target=keep_awake, daemon=True)
+    awake.start()
+    try:
+        yield
+    finally:
+        stop.set()
+        awake.join()
 
 
 def wait_for_farewell(player, idle, results):
@@ -207,12 +220,9 @@ def welcomed_again(number, source, seconds=300):
 def fill(held):
     """8 players from one address, then 56 from others: 64 in all, with a
     9th from the first address and a 65th refused. A player joins held as
-    soon as it is welcomed, so that keep_awake keeps it from falling asleep
-    while the others arrive."""
-    stop = threading.Event()
-    awake = threading.Thread(target=keep_awake, args=(held, stop), daemon=True)
-    awake.start()
-    try:
+    soon as it is welcomed, so that it is kept awake while the others
+    arrive."""
+    with kept_awake(held):
         for number in range(8):
             held.append(arrive(number, tcp("127.0.0.2")))
         report(refused("127.0.0.2"), "a 9th connection from one address is refused")
@@ -220,9 +230,6 @@ def fill(held):
             held.append(arrive(number, tcp(f"127.0.1.{number}")))
         report(True, "56 more players from other addresses are welcomed")
         report(refused("127.0.2.1"), "a 65th connection is refused")
-    finally:
-        stop.set()
-        awake.join()
 
 
 def check_limits():
@@ -244,16 +251,10 @@ def check_idle(idle):
     WebSocket player fall asleep while a WebSocket player who types goes on;
     then a new player gets in from that address."""
     held = []
-    stop = threading.Event()
-    awake = threading.Thread(target=keep_awake, args=(held, stop), daemon=True)
-    awake.start()
-    try:
+    with kept_awake(held):
         for number in range(8):
             held.append(arrive(number, tcp("127.0.0.2")))
         held.append(arrive(8, WebConnection()))
-    finally:
-        stop.set()
-        awake.join()
     results = {}
     typist = arrive(9, WebConnection())
     threads = [threading.Thread(target=wait_for_farewell, args=(player, idle, results)) for player in held]
