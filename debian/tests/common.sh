@@ -60,19 +60,21 @@ serve_as_readme_says() {
 }
 
 # Runs "players.py CHECK..." once in place of a unit's command, under the
-# unit's settings and the extra lines given, and prints what it said:
+# unit's settings and the extra lines given, prints what it said, and
+# returns whether it passed:
 #   probe UNIT EXTRA_LINES CHECK...
 # The unit must not be running.
 probe() {
-    local unit=$1 extra=$2 drop_in=/run/systemd/system/$1.d
+    local unit=$1 extra=$2 drop_in=/run/systemd/system/$1.d status=0
     shift 2
     mkdir -p "$drop_in"
     printf '[Service]\nType=oneshot\nRestart=no\nExecStart=\nExecStart=/usr/bin/python3 %s %s\n%s\n%s\n%s\n' \
         "$clients/players.py" "$*" StandardInput=null StandardOutput=truncate:/run/weekend-probe.out "$extra" \
         >"$drop_in/probe.conf"
     systemctl daemon-reload
-    systemctl start "$unit" || fail "the probe did not pass ($unit)"
+    systemctl start "$unit" || status=$?
     cat /run/weekend-probe.out
     rm -rf "$drop_in" /run/weekend-probe.out
     systemctl daemon-reload
+    return "$status"
 }

@@ -12,6 +12,7 @@ they use.
     players.py upgrade FILE    five players across an upgrade
     players.py welcome         a new player gets in
     players.py sandbox         (as weekend@probe.service) the sandbox
+    players.py hog             (as weekend@hog.service) 128 MiB filled
     players.py network         (as weekend@netprobe.service, with a
                                network) IPAddressDeny= on its own
     players.py web-network     (in place of websocketd) what the web
@@ -402,6 +403,13 @@ def check_upgrade(go_file):
     player.expect("quit", lambda a: a == "", "quit")
 
 
+def check_hog():
+    """Run as weekend@hog.service: fills twice the unit's memory limit, which
+    should end it before it is done."""
+    hoard = [bytearray(1 << 20) for _ in range(128)]
+    report(False, f"{len(hoard)} MiB filled, twice the memory limit")
+
+
 def check_sandbox():
     """Run as weekend@probe.service: what a served game may and may not do."""
     report(os.getuid() != 0 and os.geteuid() != 0, f"the probe is not root (uid {os.getuid()})")
@@ -475,7 +483,8 @@ def main():
     checks = {"players": check_players, "memory": check_memory, "limits": check_limits,
               "idle": lambda: check_idle(int(sys.argv[2])), "flood": lambda: check_flood(int(sys.argv[2])),
               "full": lambda: check_full(int(sys.argv[2])), "upgrade": lambda: check_upgrade(sys.argv[2]),
-              "welcome": check_welcome, "sandbox": check_sandbox, "network": lambda: check_network(sys.argv[2:])}
+              "welcome": check_welcome, "sandbox": check_sandbox, "hog": check_hog,
+              "network": lambda: check_network(sys.argv[2:])}
     try:
         checks[sys.argv[1]]()
     except (AssertionError, OSError) as problem:
