@@ -26,7 +26,7 @@ if [[ $(id -u) == 0 ]]; then
     # The serving tests (load, browser), the private folders, the Debian
     # package and the booted system.
     packages+=(python3 python3-selenium python3-websocket chromium chromium-driver websocketd socat systemd lintian
-        dpkg-dev binutils util-linux iproute2 systemd-container debootstrap wget)
+        dpkg-dev debhelper binutils util-linux iproute2 systemd-container debootstrap wget)
 fi
 options=(-G Ninja)
 # The benchmarks are only built, never timed here: a slow machine fails nothing.

@@ -8,8 +8,10 @@
 # file at its size limit, the sandbox seen from inside, an upgrade in the
 # middle of games, removal and purge.
 #
-#   booted_test.sh SOURCE_DIR WORK_DIR
+#   booted_test.sh SOURCE_DIR WORK_DIR PACKAGE_DIR
 #
+# PACKAGE_DIR holds the package as package_test.sh built it, with an idle
+# limit of 10 s.
 # The root that debootstrap makes is kept between runs in
 # /var/cache/weekend-tests/ as a tarball named after what it holds; each run
 # boots a fresh copy in WORK_DIR/root, gone when the test ends, however it
@@ -96,6 +98,7 @@ teardown() {
 
 source_dir=$1
 work=$(realpath -m "$2")
+packages=$(realpath -m "$3")
 root=$work/root
 [[ $(id -u) -eq 0 ]] || skip "booting Debian in a container needs root"
 for program in systemd-nspawn debootstrap nsenter wget flock tar dpkg-deb; do
@@ -103,8 +106,9 @@ for program in systemd-nspawn debootstrap nsenter wget flock tar dpkg-deb; do
 done
 started=$SECONDS
 
-echo "--- build, with an idle limit of $idle s"
-deb=$("$source_dir/packaging/build-deb.sh" "$work/deb" "-DWEEKEND_IDLE_LIMIT=$idle" | tail -n 1)
+deb=$(ls "$packages"/weekend_*.deb 2>/dev/null | head -n 1)
+[[ -n $deb ]] || skip "no package was built in $packages"
+mkdir -p "$work"
 # The same package one version on, for the upgrade.
 rm -rf "$work/next"
 dpkg-deb --raw-extract "$deb" "$work/next"
@@ -165,7 +169,7 @@ expect_mode "$game" "root:games 2755" "set-group-ID games"
 expect_mode "$folder" "root:games 2770" "the page file's folder"
 expect_mode "$pages" "root:games 660" "the page file"
 mapfile -t commands < <(readme_commands)
-((${#commands[@]} >= 6)) || fail "the README's sections on the units hold ${#commands[@]} sudo commands"
+((${#commands[@]} >= 3)) || fail "the README's sections on the units hold ${#commands[@]} sudo commands"
 for command in "${commands[@]}"; do
     echo "\$ $command"
     said=$(in_box sh -c "$command" 2>&1) || fail "the README's command failed: $command"
@@ -176,11 +180,11 @@ for unit in weekend.socket weekend-web.service; do
 done
 
 echo "--- the units, as the booted systemd loads them"
-unit_files=(/etc/systemd/system/weekend.socket /etc/systemd/system/weekend@.service
-    /etc/systemd/system/weekend-web.service)
+unit_files=(/lib/systemd/system/weekend.socket /lib/systemd/system/weekend@.service
+    /lib/systemd/system/weekend-web.service)
 said=$(in_box systemd-analyze verify --man=no "${unit_files[@]}" 2>&1) || said+=" (failed)"
 check "systemd-analyze verify says nothing $said" [ -z "$said" ]
-said=$(in_box journalctl -b -o cat _PID=1 --no-pager | grep -F /etc/systemd/system/weekend || true)
+said=$(in_box journalctl -b -o cat _PID=1 --no-pager | grep -F /systemd/system/weekend || true)
 check "systemd loaded the units without a warning $said" [ -z "$said" ]
 ratings=$(in_box systemd-analyze security --no-pager weekend@rating.service weekend-web.service | grep Overall || true)
 echo "$ratings"
