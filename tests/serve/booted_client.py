@@ -6,7 +6,7 @@ own /usr/bin/python3, next to load_test.py (whose player and texts they use).
     booted_client.py limits IDLE     8 per address, 64 in all, idle games end
     booted_client.py flood COUNT     connections opened and closed at once
     booted_client.py full NUMBER     a hide into a page file at its size limit
-    booted_client.py upgrade FILE    five players across an upgrade
+    booted_client.py upgrade FILE    players across an upgrade
     booted_client.py sandbox         (as weekend@probe.service) the sandbox
 
 Each check prints "ok: ..." or "FAIL: ..." on a line of its own; the exit
@@ -265,29 +265,43 @@ def check_full(number):
 
 
 def check_upgrade(go_file):
-    """Five players write a page each, wait until go_file appears (the
-    package is upgraded meanwhile), then hide it and search another's."""
-    connections = [tcp("127.0.0.11"), tcp("127.0.0.12"), tcp("127.0.0.13"), WebConnection(), WebConnection()]
-    players = [arrive(n, connection) for n, connection in enumerate(connections)]
-    for player in players:
+    """Three TCP players and two WebSocket players write a page each and wait
+    until go_file appears (the package is upgraded meanwhile). The TCP games
+    play on: they hide their pages and find each other's. The web service
+    restarts with the upgrade, which ends its games; a new WebSocket player
+    gets in and finds a TCP player's page."""
+    tcp_players = [arrive(n, tcp(f"127.0.0.{11 + n}")) for n in range(3)]
+    web_players = [arrive(n, WebConnection()) for n in (3, 4)]
+    for player in tcp_players + web_players:
         player.walk_to_library()
         player.expect(f"write page {600 + player.number} across the upgrade {player.number}",
                       lambda a: a == WRITTEN_FIRST, "write")
-    for player in players:
+    for player in tcp_players + web_players:
         player.say("inventory")  # the idle limit counts from here
     print("ready", flush=True)
     deadline = time.monotonic() + 60
     while not os.path.exists(go_file) and time.monotonic() < deadline:
         time.sleep(0.1)
-    for player in players:
+    for player in tcp_players:
         player.expect("hide page 1", lambda a: a == HIDDEN, "hide after the upgrade")
-    for player in players:
-        other = (player.number + 1) % len(players)
+    for player in tcp_players:
+        other = (player.number + 1) % len(tcp_players)
         expected = found(f"across the upgrade {other}")
         player.expect(f"search {600 + other}", lambda a: a == expected, "search after the upgrade")
         player.expect("quit", lambda a: a == "", "quit")
-    report(True, "five players (3 TCP, 2 WebSocket) who wrote a page before the upgrade hid it after it, "
-           "and found each other's")
+    report(True, "three TCP players who wrote a page before the upgrade hid it after it, and found each other's")
+    ended = 0
+    for player in web_players:
+        try:
+            ended += player.say("look") == ""
+        except OSError:
+            ended += 1
+    report(ended == len(web_players), f"the web service's restart ended {ended} of {len(web_players)} WebSocket games")
+    newcomer = arrive(5, WebConnection())
+    newcomer.walk_to_library()
+    newcomer.expect("search 600", lambda a: a == found("across the upgrade 0"), "search after the upgrade")
+    newcomer.expect("quit", lambda a: a == "", "quit")
+    report(True, "a new WebSocket player after the upgrade finds a TCP player's page")
 
 
 def check_sandbox():
