@@ -23,10 +23,11 @@ cd "$(dirname "${BASH_SOURCE[0]}")"
 mode=${1:-plain}
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ $(id -u) == 0 ]]; then
-    # The serving tests (load, browser), the private folders, the Debian
-    # package and the booted system.
-    packages+=(python3 python3-selenium python3-websocket chromium chromium-driver websocketd socat systemd lintian
-        dpkg-dev debhelper binutils util-linux iproute2 systemd-container debootstrap wget)
+    # The serving tests (load with its telnet players, browser), the private
+    # folders, the Debian package and the booted system.
+    packages+=(python3 python3-selenium python3-websocket python3-pexpect chromium chromium-driver websocketd socat
+        inetutils-telnet systemd lintian dpkg-dev debhelper binutils util-linux iproute2 systemd-container
+        debootstrap wget)
 fi
 options=(-G Ninja)
 # The benchmarks are only built, never timed here: a slow machine fails nothing.
