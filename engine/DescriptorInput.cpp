@@ -1,6 +1,7 @@
 #include "DescriptorInput.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,14 @@ constexpr std::size_t bufferSize = std::size_t{64} * 1024;
 DescriptorInput::DescriptorInput(int fd, std::chrono::milliseconds idleLimit, std::unique_ptr<TelnetInput> telnet)
     : fd(fd), limit(idleLimit), telnet(std::move(telnet)), buffer(std::make_unique_for_overwrite<char[]>(bufferSize))
 {
+    if (this->telnet != nullptr) {
+        // A client's synch sends the data mark of its IAC DM as TCP urgent
+        // data. Kept in line, the decoder sees the whole command; taken out
+        // of the stream, it would leave an IAC that swallows the next byte
+        // of the player's text.
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof(on));
+    }
 }
 
 bool DescriptorInput::awaitInput() const
