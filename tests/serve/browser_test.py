@@ -108,7 +108,7 @@ class Page:
         counts = self.driver.execute_script(
             "const s = document.getElementById('screen');"
             "return [window.pwned === undefined, document.scripts.length, document.images.length,"
-            " s.querySelectorAll('*:not(span.typed):not(span.status)').length];")
+            " s.querySelectorAll('*:not(span.typed):not(span.prompt):not(div.status)').length];")
         if counts != [True, 1, 0, 0]:
             raise AssertionError(f"the page was changed by what it showed: {counts}")
 
@@ -117,13 +117,14 @@ class Page:
 
 
 def check_script_hash(web_dir):
-    """The page's policy lets exactly its own script run."""
+    """The page's policy lets exactly its own script run, whose integrity
+    attribute names the same hash."""
     with open(os.path.join(web_dir, "index.html"), encoding="utf-8") as file:
         html = file.read()
-    script = re.search(r"<script>(.*?)</script>", html, re.S).group(1)
-    digest = base64.b64encode(hashlib.sha256(script.encode()).digest()).decode()
-    if f"'sha256-{digest}'" not in html:
-        sys.exit(f"FAIL: the page's Content-Security-Policy must allow its script: script-src 'sha256-{digest}'")
+    with open(os.path.join(web_dir, "weekend.js"), "rb") as file:
+        digest = base64.b64encode(hashlib.sha256(file.read()).digest()).decode()
+    if f"script-src 'sha256-{digest}'" not in html or f'src="weekend.js" integrity="sha256-{digest}"' not in html:
+        sys.exit(f"FAIL: the page's Content-Security-Policy and its script's integrity must both name sha256-{digest}")
 
 
 def play(url, profiles, game):
@@ -157,7 +158,7 @@ def play(url, profiles, game):
 
         first.expect("search 4711", lambda a: a.startswith("\n" + LOOKOUT + "\n<script>"), "search own page")
         first.line.send_keys("quit" + Keys.ENTER)
-        first.wait_for(lambda: not first.line.is_enabled() and "[the game has ended" in first.screen(),
+        first.wait_for(lambda: not first.line.is_enabled() and "[The game has ended." in first.screen(),
                        "after quit the input is disabled")
         print("first browser: quit disables the input")
         wait_for_games(game, 1, "the first game ends with quit")

@@ -29,7 +29,7 @@ echo "$contents"
 for path in ./usr/games/weekend ./usr/share/man/man6/weekend.6.gz ./usr/share/doc/weekend/copyright \
     ./usr/share/doc/weekend/changelog.gz ./usr/share/weekend/systemd/weekend.socket \
     ./usr/share/weekend/systemd/weekend@.service ./usr/share/weekend/systemd/weekend-web.service \
-    ./usr/share/weekend/web/index.html; do
+    ./usr/share/weekend/web/index.html ./usr/share/weekend/web/weekend.js ./usr/share/weekend/web/weekend.css; do
     [[ $contents == *" $path"$'\n'* || $contents == *" $path" ]] || fail "the package lacks $path"
 done
 [[ $(dpkg-deb --field "$deb" Section) == games ]] || fail "the package is not in section games"
