@@ -23,12 +23,15 @@ cd "$(dirname "${BASH_SOURCE[0]}")"
 mode=${1:-plain}
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ $(id -u) == 0 ]]; then
-    # The serving tests (load, browser), the private folders, the Debian
-    # package, and the virtual machine that autopkgtest runs the as-installed
-    # tests in (its image made by vmdb2 with debootstrap).
-    packages+=(python3 python3-selenium python3-websocket chromium chromium-driver websocketd socat systemd lintian
-        dpkg-dev binutils util-linux iproute2 autopkgtest qemu-system-x86 qemu-utils vmdb2 debootstrap zerofree wget
-        git)
+    # The serving tests (load with its telnet players, browser), the private
+    # folders, the Debian package, and the virtual machine that autopkgtest
+    # runs the as-installed tests in (its image made by vmdb2 with
+    # debootstrap).
+    packages+=(python3 python3-selenium python3-websocket python3-pexpect chromium chromium-driver websocketd socat
+        inetutils-telnet systemd lintian dpkg-dev debhelper binutils util-linux iproute2 autopkgtest qemu-system-x86
+        qemu-utils vmdb2 debootstrap zerofree wget git)
+    # npm, for axe-core below; a machine may have it from elsewhere.
+    command -v npm >/dev/null || packages+=(nodejs npm)
 fi
 options=(-G Ninja)
 # The benchmarks are only built, never timed here: a slow machine fails nothing.
@@ -63,6 +66,15 @@ tools/need-packages "${packages[@]}"
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" "${options[@]}"
 cmake --build "$build" -j "$jobs"
+if [[ $(id -u) == 0 ]]; then
+    # axe-core, the one npm package a test uses (the browser test's
+    # accessibility check, which is skipped without it), at the version
+    # that tests/serve/axe/package-lock.json pins, into the build folder.
+    mkdir -p "$build/axe"
+    cp tests/serve/axe/package.json tests/serve/axe/package-lock.json "$build/axe/"
+    npm ci --prefix "$build/axe" --no-audit --no-fund --loglevel=error ||
+        echo "axe-core could not be installed: the browser test skips its accessibility check"
+fi
 if [[ $mode == --coverage ]]; then
     # Counts from an earlier run would add up with this one.
     find "$build" -name '*.gcda' -delete

@@ -1,11 +1,14 @@
 #include "DescriptorInput.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -15,19 +18,22 @@ constexpr std::size_t bufferSize = std::size_t{64} * 1024;
 
 } // namespace
 
-DescriptorInput::DescriptorInput(int fd, std::chrono::milliseconds idleLimit)
-    : fd(fd), limit(idleLimit), buffer(std::make_unique_for_overwrite<char[]>(bufferSize))
+DescriptorInput::DescriptorInput(int fd, std::chrono::milliseconds idleLimit, std::unique_ptr<TelnetInput> telnet)
+    : fd(fd), limit(idleLimit), telnet(std::move(telnet)), buffer(std::make_unique_for_overwrite<char[]>(bufferSize))
 {
+    if (this->telnet != nullptr) {
+        // A client's synch sends the data mark of its IAC DM as TCP urgent
+        // data. Kept in line, the decoder sees the whole command; taken out
+        // of the stream, it would leave an IAC that swallows the next byte
+        // of the player's text.
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof(on));
+    }
 }
 
-bool DescriptorInput::awaitInput()
+bool DescriptorInput::awaitInput() const
 {
     using Clock = std::chrono::steady_clock;
-    // The wait starts when the game asks for a new line; the bytes of a line
-    // that has begun but not ended do not make it any longer.
-    if (atLineStart) {
-        deadline = Clock::now() + limit;
-    }
     while (true) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
@@ -44,29 +50,71 @@ bool DescriptorInput::awaitInput()
     }
 }
 
+std::size_t DescriptorInput::decodeTelnet(std::size_t size)
+{
+    const std::size_t text = telnet->decode(buffer.get(), size);
+    // The answers go back on the connection the commands came on, which is
+    // also the game's output. The game reads only after it has flushed that
+    // output (AbstractGame::readLine), so they cannot land inside anything
+    // it writes.
+    std::string& replies = telnet->replies();
+    std::size_t sent = 0;
+    while (sent < replies.size()) {
+        const ssize_t wrote = ::write(fd, replies.data() + sent, replies.size() - sent);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            break; // the connection is gone; the next read tells
+        }
+        sent += static_cast<std::size_t>(wrote);
+    }
+    replies.clear();
+    if (telnet->interrupted()) {
+        ended = true;
+    }
+    return text;
+}
+
 DescriptorInput::int_type DescriptorInput::underflow()
 {
     if (gptr() < egptr()) {
         return traits_type::to_int_type(*gptr());
     }
-    if (ended) {
-        return traits_type::eof();
+    // The wait starts when the game asks for a new line; neither the bytes
+    // of a line that has begun but not ended nor telnet commands without
+    // text (a client's keep-alive) make it any longer.
+    if (limit.count() > 0 && atLineStart) {
+        deadline = std::chrono::steady_clock::now() + limit;
     }
-    if (limit.count() > 0 && !awaitInput()) {
-        idled = true;
-        ended = true;
-        return traits_type::eof();
+    while (!ended) {
+        if (limit.count() > 0 && !awaitInput()) {
+            idled = true;
+            ended = true;
+            break;
+        }
+        ssize_t got = 0;
+        do {
+            got = ::read(fd, buffer.get(), bufferSize);
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            ended = true;
+            break;
+        }
+        auto size = static_cast<std::size_t>(got);
+        if (telnet != nullptr) {
+            size = decodeTelnet(size);
+        }
+        if (size > 0) {
+            atLineStart = buffer[size - 1] == '\n';
+            setg(buffer.get(), buffer.get(), buffer.get() + size);
+            return traits_type::to_int_type(buffer[0]);
+        }
     }
-    ssize_t got = 0;
-    do {
-        got = ::read(fd, buffer.get(), bufferSize);
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) {
-        ended = true;
-        return traits_type::eof();
+    if (telnet != nullptr && telnet->interrupted() && !atLineStart) {
+        // The line the player was typing is thrown away, once.
+        atLineStart = true;
+        throw Interrupted();
     }
-    const auto size = static_cast<std::size_t>(got);
-    atLineStart = buffer[size - 1] == '\n';
-    setg(buffer.get(), buffer.get(), buffer.get() + size);
-    return traits_type::to_int_type(buffer[0]);
+    return traits_type::eof();
 }

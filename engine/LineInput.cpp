@@ -170,7 +170,10 @@ bool LineInput::read(std::string& line)
         }
         in.clear();
     }
-    if (!any) {
+    // A stream gone bad was broken off in the middle of a line (a served
+    // player's interrupt, see DescriptorInput): that line is dropped, as a
+    // terminal's interrupt drops a half-typed line, and the input ends.
+    if (!any || in.bad()) {
         line.clear();
         return false;
     }

@@ -12,8 +12,10 @@ public:
     explicit LineInput(std::istream& input) : in(input) {}
 
     // Reads one line without its line end (LF, or CR LF). False at the end
-    // of input. A line longer than the line limit is read to its end but
-    // only its first lineLimit() bytes are kept, and wasCut() tells so.
+    // of input, and when the stream went bad (DescriptorInput::Interrupted),
+    // which drops the line it broke off. A line longer than the line limit
+    // is read to its end but only its first lineLimit() bytes are kept, and
+    // wasCut() tells so.
     bool read(std::string& line);
     bool wasCut() const { return lineCut; }
 

@@ -4,7 +4,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
-bool disableNagleOnTcp(int fd)
+bool isTcpSocket(int fd)
 {
     int type = 0;
     socklen_t length = sizeof(type);
@@ -13,10 +13,12 @@ bool disableNagleOnTcp(int fd)
     }
     sockaddr_storage address{};
     length = sizeof(address);
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        (address.ss_family != AF_INET && address.ss_family != AF_INET6)) {
-        return false;
-    }
+    return getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+           (address.ss_family == AF_INET || address.ss_family == AF_INET6);
+}
+
+bool disableNagleOnTcp(int fd)
+{
     const int on = 1;
-    return setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)) == 0;
+    return isTcpSocket(fd) && setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)) == 0;
 }

@@ -3,10 +3,12 @@
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <memory>
 
 #include "DescriptorInput.h"
 #include "Example.h"
 #include "TcpNoDelay.h"
+#include "TelnetInput.h"
 
 #ifndef WEEKEND_PAGE_FILE
 #error "WEEKEND_PAGE_FILE (the page file's path) comes from the build"
@@ -28,7 +30,10 @@ int main()
     // that players who walk away do not keep everybody else out; a player at
     // a terminal of this machine may take all the time in the world.
     const std::chrono::seconds idleLimit{::isatty(STDIN_FILENO) != 0 ? 0 : WEEKEND_IDLE_LIMIT};
-    DescriptorInput input(STDIN_FILENO, idleLimit);
+    // A player on a TCP connection may use a telnet client, which mixes its
+    // commands into the typed text and sends Ctrl-C as one of them.
+    DescriptorInput input(STDIN_FILENO, idleLimit,
+                          isTcpSocket(STDIN_FILENO) ? std::make_unique<TelnetInput>() : nullptr);
     std::istream in(&input);
 
     Example game(in, std::cout, WEEKEND_PAGE_FILE);

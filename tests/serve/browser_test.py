@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Browser play: headless Chromium against the web page served by websocketd.
 
-    browser_test.py GAME PAGE_FILE WEB_DIR WEB_UNIT
+    browser_test.py GAME PAGE_FILE WEB_DIR WEB_UNIT AXE_SCRIPT
 
 websocketd runs with the options of the web service's unit (WEB_UNIT), only
 with this build's game and web folder, in private namespaces (sandbox.py).
@@ -10,9 +10,15 @@ checks what the page shows after each line; it also hides a page holding
 markup and control bytes, which a second browser then searches for: the
 page must show it as text and run nothing. Leaving the page must end its
 game, and after quit the page must refuse input.
+
+A phone then pastes, scrolls, opens its keyboard, meets the three endings
+and saves a transcript, with axe-core (AXE_SCRIPT, which ./test.sh installs
+as root) checking each state at WCAG 2.1 AA. WEEKEND_SCREENSHOTS=FOLDER runs
+that at 1280x800 too, and saves a screenshot of every state in FOLDER.
 """
 
 import base64
+import glob
 import hashlib
 import os
 import re
@@ -20,6 +26,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 import sandbox
 
@@ -34,6 +41,9 @@ HOSTILE = ('<script>window.pwned = 1</script><img src=x onerror="window.pwned = 
 # Multi-byte characters, over 64 KiB of them: websocketd sends what it reads
 # in pieces of at most 64 KiB, which end inside characters.
 WIDE = " ".join(["Grüße ☕ €uro ✓"] * 5000)
+VIEWPORTS = {"desktop": (1280, 800), "phone": (390, 844)}
+KEYBOARD = 508  # the phone's view with its keyboard open
+SHOTS = os.environ.get("WEEKEND_SCREENSHOTS")
 
 try:
     from selenium import webdriver
@@ -53,19 +63,49 @@ except ImportError as missing:
 class Page:
     """One browser showing the game's page."""
 
-    def __init__(self, url, profile):
+    def __init__(self, url, profile, viewport="desktop", axe=None):
         options = webdriver.ChromeOptions()
         options.binary_location = "/usr/bin/chromium"
         for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                         "--no-first-run", f"--user-data-dir={profile}", "--window-size=1000,800"):
+                         "--no-first-run", f"--user-data-dir={profile}"):
             options.add_argument(argument)
+        self.downloads = profile + "/downloads"
+        options.add_experimental_option("prefs", {"download.default_directory": self.downloads})
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         self.driver.set_page_load_timeout(WAIT)
+        self.viewport, self.axe_script = viewport, axe
+        self.resize(VIEWPORTS[viewport][1])
         self.driver.get(url)
         self.line = self.driver.find_element(By.ID, "line")
 
+    def resize(self, height):
+        """The viewport's size exactly, as a phone's or a desktop's."""
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": VIEWPORTS[self.viewport][0], "height": height, "deviceScaleFactor": 1,
+            "mobile": self.viewport == "phone"})
+
+    def js(self, script, *args):
+        return self.driver.execute_script(script, *args)
+
+    def get(self, element, what):
+        return self.js(f"return document.getElementById('{element}').{what}")
+
     def screen(self):
-        return self.driver.execute_script("return document.getElementById('screen').textContent")
+        return self.get("screen", "textContent")
+
+    def state(self, name, axe=True):
+        """A screenshot where asked for; nothing refused by the page's own
+        policy; and axe-core's findings at WCAG 2.1 AA."""
+        found = [entry["message"] for entry in self.driver.get_log("browser") if "Security Policy" in entry["message"]]
+        if SHOTS:
+            self.driver.save_screenshot(f"{SHOTS}/{self.viewport}-{name}.png")
+        if axe and self.axe_script:
+            self.js(self.axe_script)
+            found += self.driver.execute_async_script(
+                "axe.run(document, {runOnly: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa']})"
+                ".then(r => arguments[0](r.violations.map(v => v.id + ': ' + v.nodes.map(n => n.html))))")
+        check(not found, f"in the state {name}: {found}")
 
     def wait_for(self, condition, what):
         try:
@@ -108,22 +148,31 @@ class Page:
         counts = self.driver.execute_script(
             "const s = document.getElementById('screen');"
             "return [window.pwned === undefined, document.scripts.length, document.images.length,"
-            " s.querySelectorAll('*:not(span.typed):not(span.status)').length];")
+            " s.querySelectorAll('*:not(span.typed):not(span.prompt):not(div.status)').length];")
         if counts != [True, 1, 0, 0]:
             raise AssertionError(f"the page was changed by what it showed: {counts}")
+
+    def newest_in_view(self):
+        """The game's newest line lies in the visible part of the screen and of the viewport."""
+        return self.js("const s = document.getElementById('screen'), t = [...s.childNodes].filter(n => n.nodeType == 3).pop(),"
+                       " r = document.createRange(), end = t.data.trimEnd().length;"
+                       "r.setStart(t, t.data.lastIndexOf('\\n', end - 1) + 1); r.setEnd(t, end);"
+                       "const a = r.getBoundingClientRect(), v = s.getBoundingClientRect();"
+                       "return a.height > 0 && a.top >= v.top && a.bottom <= v.bottom && a.bottom <= visualViewport.height")
 
     def close(self):
         self.driver.quit()
 
 
 def check_script_hash(web_dir):
-    """The page's policy lets exactly its own script run."""
+    """The page's policy lets exactly its own script run, whose integrity
+    attribute names the same hash."""
     with open(os.path.join(web_dir, "index.html"), encoding="utf-8") as file:
         html = file.read()
-    script = re.search(r"<script>(.*?)</script>", html, re.S).group(1)
-    digest = base64.b64encode(hashlib.sha256(script.encode()).digest()).decode()
-    if f"'sha256-{digest}'" not in html:
-        sys.exit(f"FAIL: the page's Content-Security-Policy must allow its script: script-src 'sha256-{digest}'")
+    with open(os.path.join(web_dir, "weekend.js"), "rb") as file:
+        digest = base64.b64encode(hashlib.sha256(file.read()).digest()).decode()
+    if f"script-src 'sha256-{digest}'" not in html or f'src="weekend.js" integrity="sha256-{digest}"' not in html:
+        sys.exit(f"FAIL: the page's Content-Security-Policy and its script's integrity must both name sha256-{digest}")
 
 
 def play(url, profiles, game):
@@ -157,7 +206,7 @@ def play(url, profiles, game):
 
         first.expect("search 4711", lambda a: a.startswith("\n" + LOOKOUT + "\n<script>"), "search own page")
         first.line.send_keys("quit" + Keys.ENTER)
-        first.wait_for(lambda: not first.line.is_enabled() and "[the game has ended" in first.screen(),
+        first.wait_for(lambda: not first.line.is_enabled() and "[The game has ended." in first.screen(),
                        "after quit the input is disabled")
         print("first browser: quit disables the input")
         wait_for_games(game, 1, "the first game ends with quit")
@@ -169,6 +218,99 @@ def play(url, profiles, game):
         first.close()
         if second:
             second.close()
+
+
+def phone(server, profile, viewport, axe):
+    """A phone's field, paste, scrolling and keyboard, the three endings and a
+    new game after each, and the transcript."""
+    page = Page(server.url, profile, viewport, axe)
+    try:
+        page.welcome()
+        page.state("start")
+        field = page.js("const l = document.getElementById('line'); return [l.autocapitalize,"
+                        " l.getAttribute('autocorrect'), l.spellcheck, l.enterKeyHint, getComputedStyle(l).fontSize]")
+        check(field == ["none", "off", False, "send", "16px"], f"the field is set for phones as {field}")
+        page.expect("Cy", lambda a: a.startswith("have fun again Cy\nYour Room\n"), "the name")
+        before = len(page.screen())
+        page.js("const d = new DataTransfer(); d.setData('text/plain', arguments[1]); arguments[0].dispatchEvent("
+                "new ClipboardEvent('paste', {clipboardData: d, bubbles: true, cancelable: true}))",
+                page.line, "look\n\n  \ninventory\nea")
+        page.wait_for(lambda: page.screen().endswith("\n> inventory\n\nYour inventory is empty\n> "), "a paste")
+        check(page.screen()[before:].startswith("look\n\nYour Room\n") and page.get("line", "value") == "ea",
+              "a paste is sent line by line, each at its prompt, and its unfinished last line stays")
+        walked = []
+        for key in (Keys.UP, Keys.UP, Keys.DOWN, Keys.DOWN):
+            page.line.send_keys(key)
+            walked.append(page.get("line", "value"))
+        check(walked == ["inventory", "look", "inventory", "ea"], f"Up, Up, Down, Down: {walked}")
+        page.line.send_keys(Keys.BACKSPACE, Keys.BACKSPACE)
+        page.expect("east", lambda a: a.startswith("\nEntrance area\n"), "east")
+        before = page.screen()
+        page.line.send_keys(Keys.ENTER)
+        page.wait_for(lambda: "type quit" in page.get("status", "textContent"), "an empty Enter tells about quit")
+        check(page.screen() == before and len(sandbox.games(server.game)) == 1, "an empty Enter sent nothing")
+        page.state("mid-game")
+
+        # The game (stopped) answers once the player has scrolled up a long screen.
+        page.expect("help more", lambda a: "The available commands are" in a, "help more")
+        [pid] = sandbox.games(server.game)
+        os.kill(pid, signal.SIGSTOP)
+        page.line.send_keys("look" + Keys.ENTER)
+        page.js("document.getElementById('screen').scrollTop = 0")
+        time.sleep(0.5)  # the page sees the scroll
+        os.kill(pid, signal.SIGCONT)
+        page.wait_for(lambda: page.screen().endswith("Not a chance.\n> ") and not page.get("below", "hidden"),
+                      "new text below")
+        page.state("scrolled-up", axe=False)
+        page.driver.find_element(By.ID, "below").click()
+        page.wait_for(lambda: page.newest_in_view() and page.get("below", "hidden"), "the way down to new text")
+        if viewport == "phone":
+            page.say("examine pc")
+            page.resize(KEYBOARD)
+            page.wait_for(page.newest_in_view, "the newest answer in view after the keyboard opened")
+            page.say("look")
+            page.wait_for(page.newest_in_view, "the newest answer in view with the keyboard open")
+            page.state("keyboard", axe=False)
+            page.resize(VIEWPORTS[viewport][1])
+
+        server.stop()
+        page.wait_for(lambda: "[The connection to the game was lost" in page.screen(), "the server killed mid-game")
+        page.state("lost")
+        page.driver.find_element(By.ID, "again").click()
+        page.wait_for(lambda: page.screen().endswith("[No game could be started: the server is full or cannot be "
+                                                     "reached. New game (or Enter) tries again.]"), "no server")
+        page.state("unstarted")
+        server.start()
+        page.driver.switch_to.active_element.send_keys(Keys.ENTER)
+        page.welcome()
+        page.state("new-game", axe=False)
+        page.say("Di")
+        page.line.send_keys("quit" + Keys.ENTER)
+        page.wait_for(lambda: page.screen().endswith("\n> quit\n[The game has ended. New game (or Enter) starts "
+                                                     "another.]"), "quit")
+        page.state("ended")
+
+        page.driver.find_element(By.ID, "save").click()
+        page.wait_for(lambda: glob.glob(page.downloads + "/weekend-*.txt"), "the transcript saved")
+        with open(glob.glob(page.downloads + "/weekend-*.txt")[0], encoding="utf-8") as file:
+            saved = file.read()
+        # The screen's text, with each notice on a line of its own.
+        check(saved.replace("\n", "").endswith(page.screen().replace("\n", "")) and all(
+            text in saved for text in ("\n> look\n\nEntrance area\n", "\n[The connection to the game was lost",
+                                       "\n[New game]\nHave fun.", "\n> quit\n[The game has ended.")),
+              f"the transcript shows what the screen does: {saved[-400:]!r}")
+        page.driver.find_element(By.ID, "again").click()
+        page.welcome()
+        print(f"{viewport}: paste, history, an empty Enter, scrolling, the three endings and new games, the transcript"
+              + (", the keyboard" if viewport == "phone" else "") + ": as expected")
+    finally:
+        page.close()
+    wait_for_games(server.game, 0, "closing the browser ends its game")
+
+
+def check(condition, what):
+    if not condition:
+        raise AssertionError(what)
 
 
 def wait_for_games(game, count, what):
@@ -188,33 +330,58 @@ def foreign_origin_refused(port):
     print("a WebSocket from another site is refused: status 403")
 
 
+class Server:
+    """websocketd as the web unit runs it, killed and started again at will."""
+
+    def __init__(self, command, port, game, log):
+        self.command, self.port, self.game, self.log = command, port, game, log
+        self.url = f"http://127.0.0.1:{port}/"
+        self.start()
+
+    def start(self):
+        self.process = subprocess.Popen(self.command, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
+        sandbox.wait_for_port(self.port, self.process)
+
+    def stop(self):
+        self.process.kill()  # as a crash would: its games lose their connections
+        sandbox.stop(self.process, self.game)
+
+
 def out_of_time(*_):
     raise TimeoutError(f"the browser test took longer than {LIMIT} s")
 
 
 def main():
-    game, page_file, web_dir, unit = sys.argv[1:5]
+    game, page_file, web_dir, unit, axe_path = sys.argv[1:6]
     sandbox.need_programs("/usr/bin/websocketd", "/usr/bin/chromium", "/usr/bin/chromedriver")
     check_script_hash(web_dir)
+    axe = None
+    if os.path.isfile(axe_path):
+        with open(axe_path, encoding="utf-8") as file:
+            axe = file.read()
+    else:
+        print(f"the accessibility check is skipped: axe-core is not installed ({axe_path} is missing; "
+              "./test.sh run as root installs it)")
     command, port = sandbox.websocketd_command(unit, game, web_dir)
     sandbox.enter(page_file)
     folder = os.path.dirname(page_file)
     log = open(os.path.join(folder, "websocketd.log"), "w+", encoding="utf-8")
-    server = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
     signal.signal(signal.SIGALRM, out_of_time)
     signal.alarm(LIMIT)
+    server = Server(command, port, game, log)
     try:
-        sandbox.wait_for_port(port, server)
         with tempfile.TemporaryDirectory(dir=folder) as profiles:
-            play(f"http://127.0.0.1:{port}/", profiles, game)
+            play(server.url, profiles, game)
+            for viewport in ("desktop", "phone") if SHOTS else ("phone",):
+                phone(server, f"{profiles}/{viewport}", viewport, axe)
         foreign_origin_refused(port)
     except (AssertionError, WebDriverException) as problem:
         log.seek(0)
         print(f"FAIL: {problem}\nwebsocketd said (last lines):\n" + "".join(log.readlines()[-10:]))
         sys.exit(1)
     finally:
-        sandbox.stop(server, game)
-    print("browser play: every answer as expected")
+        sandbox.stop(server.process, game)
+    print("browser play: every answer as expected" + (", and axe-core finds nothing" if axe else ""))
 
 
 if __name__ == "__main__":

@@ -14,9 +14,16 @@ one of another client's, and quit. Every answer must be the expected one,
 every record must be in the page file whole and exactly once, and no game
 process may be left behind. Prints games per second, the slowest game and
 the memory each game process takes (proportional set size).
+
+Then two players on Debian's telnet in a pseudo-terminal, one with option
+negotiation and one without, give their name, play a little and press
+Ctrl-C, which must close the connection and end the game. Without telnet
+or python3-pexpect they are skipped, and so is the test (after the load).
 """
 
+import importlib.util
 import os
+import shutil
 import signal
 import socket
 import statistics
@@ -134,6 +141,49 @@ def play(number, hidden_barrier, measured_barrier, results, hide_times):
             player.connection.close()
 
 
+def telnet_players(game):
+    """Players on telnet, as typed at a terminal. Open's -PORT forces option
+    negotiation on a port that is not telnet's; without it the client only
+    sends its Ctrl-C as IAC IP and a timing mark. The problems found."""
+    import pexpect  # pylint: disable=import-outside-toplevel
+    problems = []
+    for negotiate in (True, False):
+        what = f"telnet {'with' if negotiate else 'without'} negotiation"
+        client = pexpect.spawn("telnet", [] if negotiate else ["127.0.0.1", str(PORT)], encoding="latin-1",
+                               timeout=TIMEOUT, env=dict(os.environ, TERM="dumb"))
+        try:
+            if negotiate:
+                client.expect_exact("telnet> ")
+                client.sendline(f"open 127.0.0.1 -{PORT}")
+            client.expect_exact("Whats you name?\r\n> ")
+            # The client echoes each line; the terminal ends lines with CR LF.
+            for line, answer in (("Tester", "have fun again Tester\r\nYour Room\r\n"),
+                                 ("take socks", "\r\nThe dirty socks was added to your inventory\r\n> "),
+                                 ("e", "\r\nEntrance area\r\n")):
+                client.sendline(line)
+                client.expect_exact(f"{line}\r\n{answer}")
+            client.expect_exact("> ")
+            client.sendcontrol("c")
+            client.expect_exact("Connection closed by foreign host.")
+            client.expect_exact(pexpect.EOF)
+        except pexpect.ExceptionPexpect as problem:
+            problems.append(f"{what}: {type(problem).__name__}, the screen ends {str(client.before)[-300:]!r}")
+        finally:
+            client.close(force=True)
+        if not sandbox.wait_for_games(game, 0):
+            problems.append(f"{what}: the game still runs after Ctrl-C")
+    return problems
+
+
+def telnet_missing():
+    """Why the telnet players cannot play, or None."""
+    if shutil.which("telnet") is None:
+        return "telnet (inetutils-telnet) is not installed"
+    if importlib.util.find_spec("pexpect") is None:
+        return "python3-pexpect is not installed"
+    return None
+
+
 def memory_of(pids):
     """Resident and proportional set sizes of the processes, in bytes: PSS
     splits shared pages among their sharers, RSS counts them for each."""
@@ -182,9 +232,10 @@ SERVERS = {
     # As a socket unit with Accept=yes starts the game.
     "socket-activate": lambda game: ["systemd-socket-activate", "--inetd", "--accept",
                                      f"--listen=127.0.0.1:{PORT}", game],
-    # The README's command for a box without systemd (bound to loopback here).
+    # The README's command for a box without systemd (bound to loopback here):
+    # nofork hands the game the TCP connection itself.
     "socat": lambda game: ["socat", f"TCP-LISTEN:{PORT},bind=127.0.0.1,reuseaddr,fork,nodelay,backlog=128",
-                           f"EXEC:{game}"],
+                           f"EXEC:{game},nofork"],
 }
 
 
@@ -226,6 +277,9 @@ def main():
         problems += check_page_file(page_file)
         if not sandbox.wait_for_games(game, 0):
             problems.append(f"game processes left behind: {sandbox.games(game)}")
+        no_telnet = telnet_missing()
+        if not problems and not no_telnet:
+            problems += telnet_players(game)
     finally:
         sandbox.stop(server, game)
     for problem in problems[:20]:
@@ -246,6 +300,9 @@ def main():
         count, rss, pss = memory
         print(f"memory per game process, {count} running at once: {rss / count / 1048576:.2f} MiB resident, "
               f"{pss / count / 1048576:.2f} MiB proportional (shared pages split)")
+    if no_telnet:
+        sandbox.skip(f"the telnet players: {no_telnet}")
+    print("telnet with and without negotiation: the name, the commands, Ctrl-C closed the connection and ended the game")
 
 
 if __name__ == "__main__":

@@ -26,6 +26,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 // Closes a descriptor when it goes out of scope.
 class Fd {
 public:
@@ -226,6 +228,28 @@ TEST_F(GameOnTcp, EndsWhenTheConnectionIsReset)
     EXPECT_EQ(waitForExit(game), 0);
 }
 
+// A telnet client's commands never reach the game as text, and its Ctrl-C
+// (IAC IP with a timing mark) ends the game after the mark is answered.
+TEST_F(GameOnTcp, UnderstandsATelnetClient)
+{
+    // Negotiation around and inside the name, answered by refusals; CR NUL
+    // ends the line.
+    const std::string name = "\xff\xfd\x03\xff\xfb\x18Tes\xff\xfa\x18\x00xterm\xff\xf0ter\r\0"s;
+    ASSERT_EQ(write(client.get(), name.data(), name.size()), static_cast<ssize_t>(name.size()));
+    EXPECT_EQ(readToPrompt(client.get()).rfind("\xff\xfc\x03\xff\xfe\x18have fun again Tester\nYour Room\n", 0), 0u);
+    // A synch: IAC DM with the DM sent as urgent data.
+    ASSERT_EQ(write(client.get(), "\xff", 1), 1);
+    ASSERT_EQ(send(client.get(), "\xf2", 1, MSG_OOB), 1);
+    ASSERT_EQ(write(client.get(), "e\r\0", 3), 3);
+    EXPECT_EQ(readToPrompt(client.get()).rfind("\nEntrance area\n", 0), 0u);
+    // A line begun before the interrupt is thrown away, not played.
+    ASSERT_EQ(write(client.get(), "take socks", 10), 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(write(client.get(), "\xff\xf4\xff\xfd\x06", 5), 5);
+    EXPECT_EQ(readToPrompt(client.get()), "\xff\xfb\x06");
+    EXPECT_EQ(waitForExit(game), 0);
+}
+
 // A game built to fall asleep after three seconds without a line stays
 // awake at a terminal, however long its player thinks.
 TEST(IdleLimit, DoesNotApplyAtATerminal)
@@ -244,6 +268,29 @@ TEST(IdleLimit, DoesNotApplyAtATerminal)
     EXPECT_EQ(waitpid(game, &status, WNOHANG), 0) << "the game ended while its player was thinking";
     ASSERT_EQ(write(terminal.get(), "Tester\nquit\n", 12), 12);
     EXPECT_EQ(waitForExit(game), 0);
+}
+
+// Nor does a client's keep-alive (IAC NOP) keep a silent player's game.
+TEST(IdleLimit, IgnoresTelnetKeepAlives)
+{
+    Fd client;
+    Fd server;
+    ASSERT_TRUE(tcpPair(AF_INET, client, server));
+    const pid_t game = startGame(server.get(), WEEKEND_DOZING);
+    ASSERT_GT(game, 0);
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 24 && ended == 0; ++i) {
+        send(client.get(), "\xff\xf1", 2, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        ended = waitpid(game, &status, WNOHANG);
+    }
+    if (ended == 0) {
+        kill(game, SIGKILL);
+        waitpid(game, &status, 0);
+    }
+    EXPECT_EQ(ended, game) << "the game still ran after six seconds of keep-alives";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 } // namespace
