@@ -51,8 +51,8 @@ fi
 echo "--- the image"
 mkdir -p "$work"
 status=0
-"$support/vm-image" "$control" > >(tee "$work/image.log") 2>&1 || status=$?
-wait $! # tee has written it all
+# With pipefail, the status is vm-image's.
+"$support/vm-image" "$control" 2>&1 | tee "$work/image.log" || status=$?
 ((status != 77)) || skip_all "$(sed -n 's/^SKIPPED: //p' "$work/image.log")"
 ((status == 0)) || fail "tests/support/vm-image"
 ((status == 0)) || finish
