@@ -24,10 +24,12 @@ mode=${1:-plain}
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
 if [[ $(id -u) == 0 ]]; then
     # The serving tests (load with its telnet players, browser), the private
-    # folders, the Debian package and the booted system.
+    # folders, the Debian package, and the virtual machine that autopkgtest
+    # runs the as-installed tests in (its image made by vmdb2 with
+    # debootstrap).
     packages+=(python3 python3-selenium python3-websocket python3-pexpect chromium chromium-driver websocketd socat
-        inetutils-telnet systemd lintian dpkg-dev debhelper binutils util-linux iproute2 systemd-container
-        debootstrap wget)
+        inetutils-telnet systemd lintian dpkg-dev debhelper binutils util-linux iproute2 autopkgtest qemu-system-x86
+        qemu-utils vmdb2 debootstrap zerofree wget git)
     # npm, for axe-core below; a machine may have it from elsewhere.
     command -v npm >/dev/null || packages+=(nodejs npm)
 fi

@@ -1,18 +1,28 @@
 #!/usr/bin/python3
-"""The players of booted_test.sh, run inside the booted Debian system by its
-own /usr/bin/python3, next to load_test.py (whose player and texts they use).
+"""The players of the as-installed tests (debian/tests), run as root in the
+machine under test next to tests/serve/load_test.py, whose player and texts
+they use.
 
-    booted_client.py players         two TCP players and a WebSocket player
-    booted_client.py limits IDLE     8 per address, 64 in all, idle games end
-    booted_client.py flood COUNT     connections opened and closed at once
-    booted_client.py full NUMBER     a hide into a page file at its size limit
-    booted_client.py upgrade FILE    players across an upgrade
-    booted_client.py sandbox         (as weekend@probe.service) the sandbox
+    players.py players         two TCP players and a WebSocket player
+    players.py memory          a line far past a game's memory limit
+    players.py limits          8 connections per address, 64 in all
+    players.py idle IDLE       silent players let go after IDLE s
+    players.py flood COUNT     connections opened and closed at once
+    players.py full NUMBER     a hide into a page file at its size limit
+    players.py upgrade FILE    five players across an upgrade
+    players.py welcome         a new player gets in
+    players.py sandbox         (as weekend@probe.service) the sandbox
+    players.py hog             (as weekend@hog.service) 128 MiB filled
+    players.py network         (as weekend@netprobe.service, with a
+                               network) IPAddressDeny= on its own
+    players.py web-network     (in place of websocketd) what the web
+                               service's address rules let through
 
 Each check prints "ok: ..." or "FAIL: ..." on a line of its own; the exit
 status is 1 when any failed.
 """
 
+import contextlib
 import grp
 import os
 import socket
@@ -141,13 +151,26 @@ def check_players():
         player.expect("quit", lambda a: a == "", "quit")
 
 
-def keep_awake(players, idle, stop):
-    """Sends every held player a line three times per idle limit, so that
-    none falls asleep while the connection limits are checked."""
-    while not stop.wait(idle / 3):
-        for player in list(players):
-            player.last_line = time.monotonic()
-            player.connection.sendall(b"look\n")
+@contextlib.contextmanager
+def kept_awake(held):
+    """Within it, every player in held (a list that may grow meanwhile) is
+    sent a line every 2 s, well within the shortest idle limit that a
+    package for tests has, so that none falls asleep."""
+    stop = threading.Event()
+
+    def keep_awake():
+        while not stop.wait(2):
+            for player in list(held):
+                player.last_line = time.monotonic()
+                player.connection.sendall(b"look\n")
+
+    awake = threading.Thread(target=keep_awake, daemon=True)
+    awake.start()
+    try:
+        yield
+    finally:
+        stop.set()
+        awake.join()
 
 
 def wait_for_farewell(player, idle, results):
@@ -181,7 +204,7 @@ def keep_typing(player, seconds, results):
         results["typist"] = str(problem)
 
 
-def welcomed_again(number, source, seconds=30):
+def welcomed_again(number, source, seconds=300):
     """The seconds until a new player from source got in, or None if none
     did in the given time."""
     started = time.monotonic()
@@ -195,15 +218,12 @@ def welcomed_again(number, source, seconds=30):
     return None
 
 
-def check_limits(idle):
-    """8 players from one address and 64 in all; then the 64 fall asleep
-    (and one WebSocket player too) while a WebSocket player who types goes
-    on, and a new player gets in."""
-    held, stop = [], threading.Event()
-    awake = threading.Thread(target=keep_awake, args=(held, idle, stop), daemon=True)
-    awake.start()
-    try:
-        # One at a time into the list, so that each is kept awake at once.
+def fill(held):
+    """8 players from one address, then 56 from others: 64 in all, with a
+    9th from the first address and a 65th refused. A player joins held as
+    soon as it is welcomed, so that it is kept awake while the others
+    arrive."""
+    with kept_awake(held):
         for number in range(8):
             held.append(arrive(number, tcp("127.0.0.2")))
         report(refused("127.0.0.2"), "a 9th connection from one address is refused")
@@ -211,27 +231,76 @@ def check_limits(idle):
             held.append(arrive(number, tcp(f"127.0.1.{number}")))
         report(True, "56 more players from other addresses are welcomed")
         report(refused("127.0.2.1"), "a 65th connection is refused")
+
+
+def check_limits():
+    """8 players from one address and 64 in all; once they leave, a new
+    player gets in from the address that had 8."""
+    held = []
+    try:
+        fill(held)
     finally:
-        stop.set()
-        awake.join()
+        for player in held:
+            player.connection.close()
+    waited = welcomed_again(66, "127.0.0.2")
+    report(waited is not None, f"once they left, a new player gets in from the address that had 8 "
+           f"({waited or 0:.1f} s later)")
+
+
+def check_idle(idle):
+    """8 TCP players from one address (as many as it may have) and a
+    WebSocket player fall asleep while a WebSocket player who types goes on;
+    then a new player gets in from that address."""
+    held = []
+    with kept_awake(held):
+        for number in range(8):
+            held.append(arrive(number, tcp("127.0.0.2")))
+        held.append(arrive(8, WebConnection()))
     results = {}
-    sleepers = held + [arrive(64, WebConnection())]
-    typist = arrive(65, WebConnection())
-    threads = [threading.Thread(target=wait_for_farewell, args=(player, idle, results)) for player in sleepers]
+    typist = arrive(9, WebConnection())
+    threads = [threading.Thread(target=wait_for_farewell, args=(player, idle, results)) for player in held]
     threads.append(threading.Thread(target=keep_typing, args=(typist, 2 * idle, results)))
     for thread in threads:
         thread.start()
     for thread in threads:
         thread.join()
-    for player in sleepers:
+    for player in held:
         player.connection.close()
     times = [result for result in results.values() if isinstance(result, float)]
     late = [result for key, result in results.items() if key != "typist" and not isinstance(result, float)]
-    report(not late, f"{len(times)} of 65 idle players (64 TCP, one WebSocket) fell asleep and were let go after "
-           f"{min(times, default=0):.1f} to {max(times, default=0):.1f} s (limit {idle} s) " + "; ".join(late[:3]))
+    report(not late, f"{len(times)} of {len(held)} idle players ({len(held) - 1} TCP, one WebSocket) fell asleep "
+           f"and were let go after {min(times, default=0):.1f} to {max(times, default=0):.1f} s (limit {idle} s) "
+           + "; ".join(late[:3]))
     report(results["typist"] is True, f"a WebSocket player typing for {2 * idle} s was not cut off "
            f"{'' if results['typist'] is True else results['typist']}")
-    report(welcomed_again(66, "127.0.0.2") is not None, "then a new player gets in, from the address that had 8")
+    report(welcomed_again(10, "127.0.0.2") is not None, "then a new player gets in, from the address that had 8")
+
+
+def check_memory():
+    """A TCP player sends one line of 100 MiB, far past what the game's
+    MemoryMax= lets it hold: the game refuses it with its own answer and
+    goes on. Prints the most memory the game's unit used, against its limit."""
+    player = arrive(1, tcp())
+    running = games()
+    report(len(running) == 1, f"one game runs ({len(running)})")
+    with open(f"/proc/{running[0]}/cgroup", encoding="ascii") as cgroup:
+        group = "/sys/fs/cgroup" + cgroup.read().strip().split("::", 1)[1]
+    with open(f"{group}/memory.max", encoding="ascii") as limit:
+        most = limit.read().strip()
+    report(most == str(64 << 20), f"the game's unit has a memory limit of 64 MiB ({most} bytes)")
+    size = 100 << 20
+    started = time.monotonic()
+    player.connection.settimeout(300)
+    player.expect("x" * size, lambda a: a == "That line is too long for me, try a shorter one...\n", "a long line")
+    print(f"a line of {size >> 20} MiB sent and refused in {time.monotonic() - started:.1f} s", flush=True)
+    player.connection.settimeout(TIMEOUT)
+    player.expect("look", lambda a: a.startswith("\nYour Room\n"), "look after the long line")
+    with open(f"{group}/memory.peak", encoding="ascii") as peak:
+        used = int(peak.read())
+    print(f"the game's unit used at most {used / 1048576:.1f} MiB of its {int(most) / 1048576:.0f} MiB "
+          f"({group.rsplit('/', 1)[1]})", flush=True)
+    report(used < int(most), "it stayed below its memory limit, and the game answers the next command")
+    player.expect("quit", lambda a: a == "", "quit")
 
 
 def check_flood(count):
@@ -247,7 +316,9 @@ def check_flood(count):
     print(f"flood: {count} connections from 250 addresses in {elapsed:.2f} s, {count / elapsed:.0f} a second",
           flush=True)
     report(unanswered == 0, f"the socket took every connection of the flood ({unanswered} not)")
-    waited = welcomed_again(1, "127.0.0.1", seconds=60)
+    # Each game that the flood started (as many as the socket takes) sees its
+    # connection closed and ends; an emulated machine takes a while for 64.
+    waited = welcomed_again(1, "127.0.0.1")
     report(waited is not None, f"the next player is welcomed after the flood ({waited or 0:.1f} s later)")
 
 
@@ -264,44 +335,79 @@ def check_full(number):
     report(True, "a hide into a full page file is refused as ghosted, and the page stays with the player")
 
 
+def still_open(player):
+    """Whether the player's game still answers."""
+    try:
+        return player.say("inventory") != ""
+    except (OSError, websocket.WebSocketException):
+        return False
+
+
+def replaced_games():
+    """The games that still run a game binary since replaced."""
+    pids = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink(f"/proc/{entry}/exe") == GAME + " (deleted)":
+                pids.append(int(entry))
+        except OSError:
+            continue
+    return pids
+
+
 def check_upgrade(go_file):
-    """Three TCP players and two WebSocket players write a page each and wait
+    """Five TCP players and a WebSocket player write a page each and type on
     until go_file appears (the package is upgraded meanwhile). The TCP games
-    play on: they hide their pages and find each other's. The web service
-    restarts with the upgrade, which ends its games; a new WebSocket player
-    gets in and finds a TCP player's page."""
-    tcp_players = [arrive(n, tcp(f"127.0.0.{11 + n}")) for n in range(3)]
-    web_players = [arrive(n, WebConnection()) for n in (3, 4)]
-    for player in tcp_players + web_players:
+    play on, on the binary they started with: each hides its page and finds
+    another's. The WebSocket game ended when the web service restarted; a
+    new WebSocket player finds their pages, and a new TCP game runs the new
+    binary."""
+    players = [arrive(n, tcp(f"127.0.0.{11 + n}")) for n in range(5)]
+    web = arrive(5, WebConnection())
+    for player in players + [web]:
         player.walk_to_library()
         player.expect(f"write page {600 + player.number} across the upgrade {player.number}",
                       lambda a: a == WRITTEN_FIRST, "write")
-    for player in tcp_players + web_players:
-        player.say("inventory")  # the idle limit counts from here
     print("ready", flush=True)
-    deadline = time.monotonic() + 60
+    web_open = True
+    deadline = time.monotonic() + 600
     while not os.path.exists(go_file) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    for player in tcp_players:
+        # A line now and then, so that no one falls asleep meanwhile.
+        for player in players:
+            player.expect("inventory", lambda a: a.startswith("\nYour inventory"), "inventory during the upgrade")
+        web_open = web_open and still_open(web)
+        time.sleep(2)
+    report(os.path.exists(go_file), "the package was upgraded meanwhile")
+    old = replaced_games()
+    report(len(old) == len(players), f"{len(old)} games run on the binary that the upgrade replaced, "
+           f"{len(players)} expected (the TCP games)")
+    for player in players:
         player.expect("hide page 1", lambda a: a == HIDDEN, "hide after the upgrade")
-    for player in tcp_players:
-        other = (player.number + 1) % len(tcp_players)
+    for player in players:
+        other = (player.number + 1) % len(players)
         expected = found(f"across the upgrade {other}")
         player.expect(f"search {600 + other}", lambda a: a == expected, "search after the upgrade")
         player.expect("quit", lambda a: a == "", "quit")
-    report(True, "three TCP players who wrote a page before the upgrade hid it after it, and found each other's")
-    ended = 0
-    for player in web_players:
-        try:
-            ended += player.say("look") == ""
-        except OSError:
-            ended += 1
-    report(ended == len(web_players), f"the web service's restart ended {ended} of {len(web_players)} WebSocket games")
-    newcomer = arrive(5, WebConnection())
+    report(True, f"{len(players)} TCP players who wrote a page before the upgrade hid it after it, "
+           "and found each other's")
+    report(not (web_open and still_open(web)), "the WebSocket game ended when the web service restarted")
+    newcomer = arrive(6, WebConnection())
     newcomer.walk_to_library()
-    newcomer.expect("search 600", lambda a: a == found("across the upgrade 0"), "search after the upgrade")
+    newcomer.expect("search 601", lambda a: a == found("across the upgrade 1"), "search after the upgrade")
     newcomer.expect("quit", lambda a: a == "", "quit")
-    report(True, "a new WebSocket player after the upgrade finds a TCP player's page")
+    report(True, "a new WebSocket player found a page hidden after the upgrade")
+    before = set(games())
+    player = arrive(7, tcp())
+    started = set(games()) - before
+    report(len(started) == 1, f"a new TCP game runs the new binary ({len(started)} new game processes on it)")
+    player.expect("quit", lambda a: a == "", "quit")
+
+
+def check_hog():
+    """Run as weekend@hog.service: fills twice the unit's memory limit, which
+    should end it before it is done."""
+    hoard = [bytearray(1 << 20) for _ in range(128)]
+    report(False, f"{len(hoard)} MiB filled, twice the memory limit")
 
 
 def check_sandbox():
@@ -332,10 +438,53 @@ def check_sandbox():
     report(not made, f"it cannot open sockets (IPv4, IPv6, Unix) {' '.join(made)}")
 
 
+def reach(address, port):
+    """What connections to address:port meet, in words: "passes" when a TCP
+    connection gets an answer (taken or refused); "blocked" when none comes
+    and this process may not even send a UDP datagram there (the kernel's
+    EPERM, as IPAddressDeny= makes it: a TCP connection's packets are
+    dropped the same way, and it waits in vain)."""
+    with socket.socket() as connection:
+        connection.settimeout(5)
+        try:
+            connection.connect((address, port))
+            tcp_said = "taken"
+        except ConnectionRefusedError:
+            tcp_said = "refused"
+        except OSError as problem:
+            tcp_said = type(problem).__name__
+    if tcp_said in ("taken", "refused"):
+        return "passes", f"TCP {tcp_said}"
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as datagram:
+        try:
+            datagram.sendto(b"?", (address, port))
+            udp_said = "sent"
+        except OSError as problem:
+            udp_said = type(problem).__name__
+    return ("blocked" if udp_said == "PermissionError" else "unclear"), f"TCP {tcp_said}, UDP {udp_said}"
+
+
+def check_network(expected):
+    """Connections out of this process: each of expected is ADDRESS:PORT=blocked
+    or ADDRESS:PORT=passes."""
+    for rule in expected:
+        target, wanted = rule.split("=")
+        address, port = target.rsplit(":", 1)
+        got, how = reach(address, int(port))
+        report(got == wanted, f"a connection to {target} {got}, {wanted} expected ({how})")
+
+
+def check_welcome():
+    waited = welcomed_again(1, "127.0.0.1")
+    report(waited is not None, f"a new player gets in ({waited or 0:.1f} s)")
+
+
 def main():
-    checks = {"players": check_players, "limits": lambda: check_limits(int(sys.argv[2])),
-              "flood": lambda: check_flood(int(sys.argv[2])), "full": lambda: check_full(int(sys.argv[2])),
-              "upgrade": lambda: check_upgrade(sys.argv[2]), "sandbox": check_sandbox}
+    checks = {"players": check_players, "memory": check_memory, "limits": check_limits,
+              "idle": lambda: check_idle(int(sys.argv[2])), "flood": lambda: check_flood(int(sys.argv[2])),
+              "full": lambda: check_full(int(sys.argv[2])), "upgrade": lambda: check_upgrade(sys.argv[2]),
+              "welcome": check_welcome, "sandbox": check_sandbox, "hog": check_hog,
+              "network": lambda: check_network(sys.argv[2:])}
     try:
         checks[sys.argv[1]]()
     except (AssertionError, OSError) as problem:
