@@ -110,13 +110,7 @@ old_release || status=$?
 echo "--- autopkgtest, $(dpkg-deb --field "$deb" Version) in $image"
 # The source tree as it is, without build folders or git's.
 rm -rf "$work/src" "$work/out"
-mkdir -p "$work/src"
-if git -C "$source_dir" rev-parse --git-dir >/dev/null 2>&1; then
-    git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
-        tar -C "$source_dir" --null -T - -c | tar -C "$work/src" -x
-else
-    tar -C "$source_dir" --exclude='./build*' --exclude=./.git -c . | tar -C "$work/src" -x
-fi
+"$support/copy-tree" "$source_dir" "$work/src"
 status=0
 autopkgtest --output-dir "$work/out" --summary-file "$work/summary" --timeout-test 1800 "${copy[@]}" \
     "$deb" "$work/src" -- qemu "${virt[@]}" "$image" || status=$?

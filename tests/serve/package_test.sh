@@ -30,15 +30,7 @@ done
 
 echo "--- build, with an idle limit of $idle s"
 rm -rf "$work"
-mkdir -p "$work/src"
-if git -C "$source_dir" rev-parse --git-dir >/dev/null 2>&1; then
-    # What the tree holds and git does not ignore (builds, editors' files).
-    (cd "$source_dir" && git ls-files -z --cached --others --exclude-standard |
-        while IFS= read -r -d '' path; do [[ ! -e $path ]] || printf '%s\0' "$path"; done |
-        tar --null -T - -cf -) | tar -C "$work/src" -xf -
-else
-    tar -C "$source_dir" --exclude-vcs --exclude='./build*' --exclude='./obj-*' -cf - . | tar -C "$work/src" -xf -
-fi
+"$(dirname "${BASH_SOURCE[0]}")/../support/copy-tree" "$source_dir" "$work/src"
 if ! (cd "$work/src" && WEEKEND_IDLE_LIMIT=$idle dpkg-buildpackage -us -uc) >"$work/build.log" 2>&1; then
     tail -n 30 "$work/build.log"
     fail "dpkg-buildpackage failed (the whole log: $work/build.log)"
