@@ -22,6 +22,7 @@
   let draft = ""; // the half-typed line while walking the history
   let pasted = []; // lines of a paste that wait for the game's next prompt
   let following = true; // the view shows the newest text
+  let ownScrollTop = -1; // where the page itself last scrolled the screen to
   let game = null;
 
   const address = new URL("./", window.location.href);
@@ -118,6 +119,7 @@
   function follow() {
     if (following) {
       screen.scrollTop = screen.scrollHeight;
+      ownScrollTop = screen.scrollTop;
     } else {
       below.hidden = false;
     }
@@ -274,7 +276,10 @@
   again.addEventListener("click", start);
 
   screen.addEventListener("scroll", function () {
-    following = screen.scrollTop + screen.clientHeight >= screen.scrollHeight - 8;
+    // The page's own scroll keeps it following, even when the screen has
+    // grown shorter (a keyboard opening) before this event came.
+    following = screen.scrollTop === ownScrollTop ||
+      screen.scrollTop + screen.clientHeight >= screen.scrollHeight - 8;
     if (following) {
       below.hidden = true;
     }
@@ -288,7 +293,7 @@
   // shrinks, the layout does not), the page takes the visible height.
   new ResizeObserver(function () {
     if (following) {
-      screen.scrollTop = screen.scrollHeight;
+      follow();
     }
   }).observe(screen);
   if (window.visualViewport) {
