@@ -9,10 +9,10 @@
 # PACKAGE_DIR holds the package under test (weekend_VERSION_ARCH.deb). The
 # machine runs on KVM where the host has real hardware virtualisation, and
 # is emulated on every core (tests/support/qemu-tcg) otherwise. Version
-# 1.0.0's package is built from the tag v1.0.0 (or the last commit whose
-# changelog names 1.0.0) with that commit's own build script, once, and
-# kept in /var/cache/weekend-tests/. Exits 77 (skipped), naming the tests
-# and the reason, where no virtual machine can run here.
+# 1.0.0's package is built from the tag v1.0.0 (or the newest commit whose
+# changelog's top entry is 1.0.0) with that commit's own build script,
+# once, and kept in /var/cache/weekend-tests/. Exits 77 (skipped), naming
+# the tests and the reason, where no virtual machine can run here.
 set -euo pipefail
 
 support=$(cd "$(dirname "${BASH_SOURCE[0]}")/../support" && pwd)
@@ -67,9 +67,13 @@ old_release() {
         echo "no git history to build 1.0.0 from"
         return 1
     }
+    # Without the tag (a clone that did not fetch tags), the newest commit
+    # whose changelog's top entry is 1.0.0: the one before 1.1.0 began.
+    # The changelog lived in packaging/debian/ then.
     commit=$(git -C "$source_dir" rev-parse -q --verify 'v1.0.0^{commit}' ||
-        for commit in $(git -C "$source_dir" log --format=%H -- packaging/debian/changelog); do
-            if git -C "$source_dir" show "$commit:packaging/debian/changelog" | head -n 1 | grep -q '(1\.0\.0)'; then
+        for commit in $(git -C "$source_dir" rev-list HEAD); do
+            if git -C "$source_dir" show "$commit:packaging/debian/changelog" 2>/dev/null |
+                head -n 1 | grep -q '(1\.0\.0)'; then
                 echo "$commit"
                 break
             fi
