@@ -101,7 +101,9 @@ class Page:
         policy; and axe-core's findings at WCAG 2.1 AA."""
         found = [entry["message"] for entry in self.driver.get_log("browser") if "Security Policy" in entry["message"]]
         if SHOTS:
-            self.driver.save_screenshot(f"{SHOTS}/{self.viewport}-{name}.png")
+            os.makedirs(SHOTS, exist_ok=True)
+            # Selenium only returns False when the file cannot be written.
+            assert self.driver.save_screenshot(f"{SHOTS}/{self.viewport}-{name}.png"), f"cannot write in {SHOTS}"
         if axe and self.axe_script:
             self.js(self.axe_script)
             found += self.driver.execute_async_script(
