@@ -72,8 +72,8 @@ old_release() {
     # The changelog lived in packaging/debian/ then.
     commit=$(git -C "$source_dir" rev-parse -q --verify 'v1.0.0^{commit}' ||
         for commit in $(git -C "$source_dir" rev-list HEAD); do
-            if git -C "$source_dir" show "$commit:packaging/debian/changelog" 2>/dev/null |
-                head -n 1 | grep -q '(1\.0\.0)'; then
+            if [[ $(git -C "$source_dir" show "$commit:packaging/debian/changelog" 2>/dev/null |
+                head -n 1) == *'(1.0.0)'* ]]; then
                 echo "$commit"
                 break
             fi
