@@ -1,6 +1,7 @@
 // The game served on a socket: Nagle's delay is turned off on TCP and on
-// nothing else, and a game whose player goes away ends with status 0. The
-// idle limit of served games spares a player at a terminal.
+// nothing else, output goes out in the telnet protocol's form there, and a
+// game whose player goes away ends with status 0. The idle limit of served
+// games spares a player at a terminal.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -21,7 +22,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TcpNoDelay.h"
+#include "TcpSocket.h"
 #include "Transcript.h"
 
 namespace {
@@ -192,7 +193,7 @@ protected:
         ASSERT_TRUE(tcpPair(AF_INET, client, server));
         game = startGame(server.get());
         ASSERT_GT(game, 0);
-        EXPECT_NE(readToPrompt(client.get()).find("Whats you name?\n> "), std::string::npos);
+        EXPECT_NE(readToPrompt(client.get()).find("Whats you name?\r\n> "), std::string::npos);
     }
 
     Fd client;
@@ -213,7 +214,7 @@ TEST_F(GameOnTcp, TurnsNagleOffAndEndsWhenThePlayerCloses)
     }
 
     ASSERT_EQ(write(client.get(), "Tester\n", 7), 7);
-    EXPECT_NE(readToPrompt(client.get()).find("have fun again Tester\n"), std::string::npos);
+    EXPECT_NE(readToPrompt(client.get()).find("have fun again Tester\r\n"), std::string::npos);
     client.reset(); // the player goes away without typing quit
     EXPECT_EQ(waitForExit(game), 0);
 }
@@ -228,20 +229,23 @@ TEST_F(GameOnTcp, EndsWhenTheConnectionIsReset)
     EXPECT_EQ(waitForExit(game), 0);
 }
 
-// A telnet client's commands never reach the game as text, and its Ctrl-C
-// (IAC IP with a timing mark) ends the game after the mark is answered.
+// A telnet client's commands never reach the game as text, a 0xFF in the
+// game's output goes out doubled, so that it is no command to the client,
+// and its Ctrl-C (IAC IP with a timing mark) ends the game after the mark
+// is answered.
 TEST_F(GameOnTcp, UnderstandsATelnetClient)
 {
-    // Negotiation around and inside the name, answered by refusals; CR NUL
-    // ends the line.
-    const std::string name = "\xff\xfd\x03\xff\xfb\x18Tes\xff\xfa\x18\x00xterm\xff\xf0ter\r\0"s;
+    // Negotiation around and inside the name, answered by refusals; an
+    // escaped 0xFF in it; CR NUL ends the line.
+    const std::string name = "\xff\xfd\x03\xff\xfb\x18Te\xff\xffs\xff\xfa\x18\x00xterm\xff\xf0ter\r\0"s;
     ASSERT_EQ(write(client.get(), name.data(), name.size()), static_cast<ssize_t>(name.size()));
-    EXPECT_EQ(readToPrompt(client.get()).rfind("\xff\xfc\x03\xff\xfe\x18have fun again Tester\nYour Room\n", 0), 0u);
+    EXPECT_EQ(readToPrompt(client.get()).rfind("\xff\xfc\x03\xff\xfe\x18have fun again Te\xff\xffster\r\nYour Room\r\n", 0),
+              0u);
     // A synch: IAC DM with the DM sent as urgent data.
     ASSERT_EQ(write(client.get(), "\xff", 1), 1);
     ASSERT_EQ(send(client.get(), "\xf2", 1, MSG_OOB), 1);
     ASSERT_EQ(write(client.get(), "e\r\0", 3), 3);
-    EXPECT_EQ(readToPrompt(client.get()).rfind("\nEntrance area\n", 0), 0u);
+    EXPECT_EQ(readToPrompt(client.get()).rfind("\r\nEntrance area\r\n", 0), 0u);
     // A line begun before the interrupt is thrown away, not played.
     ASSERT_EQ(write(client.get(), "take socks", 10), 10);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -1,7 +1,9 @@
-#include "TcpNoDelay.h"
+#include "TcpSocket.h"
 
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 bool isTcpSocket(int fd)
@@ -21,4 +23,19 @@ bool disableNagleOnTcp(int fd)
 {
     const int on = 1;
     return isTcpSocket(fd) && setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on)) == 0;
+}
+
+void keepUrgentDataInLine(int fd)
+{
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof(on));
+}
+
+std::size_t unacknowledgedBytes(int fd)
+{
+    int queued = 0;
+    if (::ioctl(fd, SIOCOUTQ, &queued) != 0 || queued < 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(queued);
 }

@@ -1,7 +1,6 @@
 #include "DescriptorInput.h"
 
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,8 @@
 #include <climits>
 #include <string>
 #include <utility>
+
+#include "TcpSocket.h"
 
 namespace {
 
@@ -22,12 +23,7 @@ DescriptorInput::DescriptorInput(int fd, std::chrono::milliseconds idleLimit, st
     : fd(fd), limit(idleLimit), telnet(std::move(telnet)), buffer(std::make_unique_for_overwrite<char[]>(bufferSize))
 {
     if (this->telnet != nullptr) {
-        // A client's synch sends the data mark of its IAC DM as TCP urgent
-        // data. Kept in line, the decoder sees the whole command; taken out
-        // of the stream, it would leave an IAC that swallows the next byte
-        // of the player's text.
-        const int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof(on));
+        keepUrgentDataInLine(fd);
     }
 }
 
