@@ -46,9 +46,10 @@ echo "$contents"
 
 echo "--- files"
 has() { [[ $contents == *" ./$1"$'\n'* || $contents == *" ./$1" ]]; }
-paths=(usr/games/weekend usr/share/man/man6/weekend.6.gz usr/share/doc/weekend/copyright
-    usr/share/doc/weekend/changelog.gz usr/share/doc/weekend/NEWS.Debian.gz lib/systemd/system/weekend.socket
-    lib/systemd/system/weekend@.service lib/systemd/system/weekend-web.service)
+paths=(usr/games/weekend usr/lib/weekend/weekend-door usr/share/man/man6/weekend.6.gz
+    usr/share/doc/weekend/copyright usr/share/doc/weekend/changelog.gz usr/share/doc/weekend/NEWS.Debian.gz
+    lib/systemd/system/weekend.socket lib/systemd/system/weekend@web.socket lib/systemd/system/weekend@.service
+    lib/systemd/system/weekend-web.service usr/lib/tmpfiles.d/weekend.conf)
 for file in "$source_dir"/web/*; do
     paths+=("usr/share/weekend/web/${file##*/}")
 done
