@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <memory>
 #include <ostream>
+#include <string_view>
 #include <utility>
 
 #include "ExecuteCommand.h"
@@ -22,6 +23,24 @@ namespace {
 // What the welcome keeps of the name line, and what the stored name holds.
 constexpr std::size_t nameInputLimit = 29;
 constexpr std::size_t nameLimit = sizeof(name) - 1;
+
+// How much of text fits in most bytes without cutting a character in two:
+// a name in UTF-8 loses a whole last character rather than half of one,
+// which would show as a broken sign. Bytes that are not UTF-8 are cut where
+// the limit falls.
+std::size_t wholeCharacters(std::string_view text, std::size_t most)
+{
+    if (text.size() <= most) {
+        return text.size();
+    }
+    const auto continuation = [&text](std::size_t at) { return (static_cast<unsigned char>(text[at]) & 0xc0) == 0x80; };
+    std::size_t lead = most;
+    while (lead > 0 && most - lead < 3 && continuation(lead)) {
+        --lead;
+    }
+    const bool cutInside = lead < most && static_cast<unsigned char>(text[lead]) >= 0xc0;
+    return cutInside ? lead : most;
+}
 
 struct RoomEntry {
     Room* Example::*member;
@@ -280,7 +299,7 @@ void Example::printWelcome()
     if (!readLine(line)) {
         line.clear();
     }
-    const std::size_t kept = std::min(line.size(), nameInputLimit);
+    const std::size_t kept = wholeCharacters(line, nameInputLimit);
     std::memcpy(name, line.data(), kept);
     name[kept] = '\0';
     output() << "have fun again " << name << '\n';
@@ -349,7 +368,7 @@ void Example::checkEnding()
     output() << "Congratulations! You did all the Teenager stuff also this weekend You are now pronounced ";
     std::string titled = "Sir. ";
     titled += name;
-    titled.resize(std::min(titled.size(), nameLimit));
+    titled.resize(wholeCharacters(titled, nameLimit));
     std::memcpy(name, titled.c_str(), titled.size() + 1);
     output() << name << '\n';
     clearScreen();
