@@ -42,6 +42,14 @@ readme_commands() {
              /^    sudo / { sub(/^    /, ""); print }' "${1:-$source_dir/README.md}"
 }
 
+# The indented block of the README that follows the paragraph holding
+# text: a drop-in's lines, say.
+readme_block() {
+    awk -v text="$1" 'index($0, text) { found = 1; next }
+         found && /^    / { sub(/^    /, ""); print; block = 1; next }
+         block { exit }' "$source_dir/README.md"
+}
+
 # Runs a README's commands (see readme_commands) as an operator would, and
 # ends the test unless the socket and the web service then run.
 serve_as_readme_says() {

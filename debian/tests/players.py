@@ -3,13 +3,21 @@
 machine under test next to tests/serve/load_test.py, whose player and texts
 they use.
 
-    players.py players         two TCP players and a WebSocket player
+    players.py players         two TCP players and a WebSocket player; a
+                               WebSocket player and a TCP player who lose
+                               their connection and come back
     players.py memory          a line far past a game's memory limit
     players.py limits          8 connections per address, 64 in all
     players.py idle IDLE       silent players let go after IDLE s
     players.py flood COUNT     connections opened and closed at once
+    players.py web-flood COUNT pages from one address that start games and
+                               drop them
+    players.py expiry SECONDS  held games that nobody resumes in time
     players.py full NUMBER     a hide into a page file at its size limit
-    players.py upgrade FILE    five players across an upgrade
+    players.py upgrade FILE [legacy]
+                               five TCP players and a WebSocket player
+                               across an upgrade (legacy: from a version
+                               whose web games were not held)
     players.py welcome         a new player gets in
     players.py sandbox         (as weekend@probe.service) the sandbox
     players.py hog             (as weekend@hog.service) 128 MiB filled
@@ -24,6 +32,7 @@ status is 1 when any failed.
 
 import contextlib
 import grp
+import json
 import os
 import socket
 import sys
@@ -57,18 +66,53 @@ def tcp(source="127.0.0.1"):
 
 
 class WebConnection:
-    """A WebSocket to weekend-web.service, read and written like a socket."""
+    """A WebSocket to weekend-web.service, read and written like a socket,
+    that does what the page does (docs/web-protocol.md): it says hello (a
+    new game, or the game of token, of which it has seen seen output bytes),
+    reads the game's output out of the frames that come, and keeps the
+    rest: the hello, the input bytes the game has received, the end's word.
+    address: the player's, as a proxy on the machine names it. legacy: a
+    server from before held games, whose bytes are all the game's output."""
 
-    def __init__(self):
-        self.socket = websocket.create_connection(f"ws://127.0.0.1:{WEB_PORT}/", timeout=TIMEOUT)
+    def __init__(self, token=None, seen=0, address=None, legacy=False):
+        headers = [f"X-Real-IP: {address}"] if address else []
+        self.socket = websocket.create_connection(f"ws://127.0.0.1:{WEB_PORT}/", timeout=TIMEOUT, header=headers)
+        self.legacy = legacy
+        self.frames = b""
+        self.hello = None
+        self.received = 0
+        self.end = None
+        self.seen = seen  # output bytes of the game seen so far, over every connection
+        if not legacy:
+            self.socket.send_binary(f"weekend/1 resume {token} {seen}\n".encode() if token else b"weekend/1 new\n")
 
     def recv(self, _size):
-        try:
-            return self.socket.recv() or b""
-        except websocket.WebSocketConnectionClosedException:
-            return b""
-        except websocket.WebSocketTimeoutException as late:
-            raise TimeoutError(str(late)) from None
+        while True:
+            output = b""
+            while len(self.frames) >= 5 and len(self.frames) >= 5 + int.from_bytes(self.frames[1:5], "big"):
+                kind, size = chr(self.frames[0]), int.from_bytes(self.frames[1:5], "big")
+                payload, self.frames = self.frames[5:5 + size], self.frames[5 + size:]
+                if kind == "H":
+                    self.hello = json.loads(payload)
+                    self.seen = self.hello["output"]
+                elif kind == "O":
+                    output += payload
+                    self.seen += len(payload)
+                elif kind == "A":
+                    self.received = int(payload)
+                elif kind == "E":
+                    self.end = payload.decode()
+            if output or self.end:
+                return output
+            try:
+                data = self.socket.recv() or b""
+            except websocket.WebSocketConnectionClosedException:
+                data = b""
+            except websocket.WebSocketTimeoutException as late:
+                raise TimeoutError(str(late)) from None
+            if not data or self.legacy:
+                return data
+            self.frames += data
 
     def sendall(self, data):
         self.socket.send_binary(data)
@@ -82,7 +126,7 @@ class WebConnection:
 
 def arrive(number, connection):
     """A player who was welcomed and gave a name."""
-    player = Player(number, connection)
+    player = Player(number, connection, nvt=not isinstance(connection, WebConnection))
     player.arrive(f"Player{number}")
     player.last_line = time.monotonic()
     return player
@@ -127,9 +171,41 @@ def sandboxed(pid):
     return f"game {pid}: {', '.join(wrong)}" if wrong else None
 
 
+def come_back(player, seconds=60):
+    """The player's connection goes without a word, and a new one resumes
+    the game, as the page does with its token or a terminal player with the
+    resume code; the player gets what it missed and the game's prompt. A web
+    player waits up to seconds for the web service (restarting, say)."""
+    old = player.connection
+    player.pending = b""
+    if isinstance(old, WebConnection):
+        old.socket.sock.close()  # as a link that broke: no close frame
+        deadline = time.monotonic() + seconds
+        while True:
+            try:
+                player.connection = WebConnection(old.hello["token"], old.seen)
+                break
+            except OSError:
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.5)
+        missed = player.answer()
+        if player.connection.end:
+            raise AssertionError(f"player {player.number} could not resume: {player.connection.end}")
+        return missed
+    source = old.getsockname()[0]
+    old.close()
+    player.connection = tcp(source)
+    if not player.answer().endswith("Whats you name?\n"):
+        raise AssertionError(f"player {player.number}: no name prompt on the new connection")
+    player.connection.sendall(f"resume {player.code}\r\n".encode())
+    return player.answer()
+
+
 def check_players():
     """Two TCP players and one WebSocket player find each other's pages; the
-    live games show the sandbox they run in."""
+    live games show the sandbox they run in. A WebSocket player and a TCP
+    player lose their connections and come back to their games."""
     players = [arrive(1, tcp()), arrive(2, tcp("127.0.0.2")), arrive(3, WebConnection())]
     pages = {500 + player.number: f"left by player {player.number}" for player in players}
     for player in players:
@@ -146,7 +222,13 @@ def check_players():
     report(len(running) == 3 and not problems,
            f"{len(running)} live games: no root, in the group games, no privileges, system calls filtered "
            + "; ".join(problems))
-    report(len(private) == 2, f"{len(private)} of them (the TCP games) in a network of their own")
+    report(len(private) == 3, f"{len(private)} of them (the TCP and the web games) in a network of their own")
+    for player in players[1:]:
+        player.say("take book")
+        come_back(player)
+        player.expect("inventory", lambda a: a == "\nYour inventory: \n0 page(s) out of the book\nbig old book\n",
+                      "inventory after coming back")
+    report(True, "a TCP player and a WebSocket player whose connections went came back to their games")
     for player in players:
         player.expect("quit", lambda a: a == "", "quit")
 
@@ -355,32 +437,43 @@ def replaced_games():
     return pids
 
 
-def check_upgrade(go_file):
+def check_upgrade(go_file, legacy=False):
     """Five TCP players and a WebSocket player write a page each and type on
-    until go_file appears (the package is upgraded meanwhile). The TCP games
+    until go_file appears (the package is upgraded meanwhile). The games
     play on, on the binary they started with: each hides its page and finds
-    another's. The WebSocket game ended when the web service restarted; a
-    new WebSocket player finds their pages, and a new TCP game runs the new
-    binary."""
+    another's. The web service restarts: the WebSocket player comes back to
+    its game, as the page does. A new WebSocket player finds their pages,
+    and a new TCP game runs the new binary. legacy: the version before the
+    upgrade did not hold games; its WebSocket game ends when the web
+    service restarts, and plays no further part."""
     players = [arrive(n, tcp(f"127.0.0.{11 + n}")) for n in range(5)]
-    web = arrive(5, WebConnection())
+    web = arrive(5, WebConnection(legacy=legacy))
     for player in players + [web]:
         player.walk_to_library()
         player.expect(f"write page {600 + player.number} across the upgrade {player.number}",
                       lambda a: a == WRITTEN_FIRST, "write")
     print("ready", flush=True)
-    web_open = True
+    web_state = "playing"
     deadline = time.monotonic() + 600
     while not os.path.exists(go_file) and time.monotonic() < deadline:
         # A line now and then, so that no one falls asleep meanwhile.
         for player in players:
             player.expect("inventory", lambda a: a.startswith("\nYour inventory"), "inventory during the upgrade")
-        web_open = web_open and still_open(web)
+        if web_state != "ended" and not still_open(web):
+            web_state = "ended" if legacy else "came back"
+            if not legacy:
+                come_back(web)
         time.sleep(2)
     report(os.path.exists(go_file), "the package was upgraded meanwhile")
+    if not legacy:
+        if web_state == "playing" and not still_open(web):
+            come_back(web)
+            web_state = "came back"
+        report(web_state == "came back", "the web service restarted, and the WebSocket player came back to the game")
+        players.append(web)
     old = replaced_games()
     report(len(old) == len(players), f"{len(old)} games run on the binary that the upgrade replaced, "
-           f"{len(players)} expected (the TCP games)")
+           f"{len(players)} expected")
     for player in players:
         player.expect("hide page 1", lambda a: a == HIDDEN, "hide after the upgrade")
     for player in players:
@@ -388,9 +481,10 @@ def check_upgrade(go_file):
         expected = found(f"across the upgrade {other}")
         player.expect(f"search {600 + other}", lambda a: a == expected, "search after the upgrade")
         player.expect("quit", lambda a: a == "", "quit")
-    report(True, f"{len(players)} TCP players who wrote a page before the upgrade hid it after it, "
+    report(True, f"{len(players)} players who wrote a page before the upgrade hid it after it, "
            "and found each other's")
-    report(not (web_open and still_open(web)), "the WebSocket game ended when the web service restarted")
+    if legacy:
+        report(not still_open(web), "the WebSocket game of the version before ended when the web service restarted")
     newcomer = arrive(6, WebConnection())
     newcomer.walk_to_library()
     newcomer.expect("search 601", lambda a: a == found("across the upgrade 1"), "search after the upgrade")
@@ -401,6 +495,50 @@ def check_upgrade(go_file):
     started = set(games()) - before
     report(len(started) == 1, f"a new TCP game runs the new binary ({len(started)} new game processes on it)")
     player.expect("quit", lambda a: a == "", "quit")
+
+
+def check_web_flood(count):
+    """Pages from one address (as a proxy names it in X-Real-IP) that start a
+    game, give a name and drop the connection, count times: their games are
+    held, 8 at most for that address, and the others are refused as full;
+    then a page from another address gets a game."""
+    welcomed = full = 0
+    started = time.monotonic()
+    for number in range(count):
+        connection = WebConnection(address="203.0.113.9")
+        try:
+            arrive(number, connection)
+            welcomed += 1
+        except AssertionError:
+            full += connection.end == "full"
+        connection.socket.sock.close()
+    print(f"web flood: {count} pages from one address in {time.monotonic() - started:.1f} s", flush=True)
+    report(welcomed == 8 and full == count - 8, f"{welcomed} of them got a game (8 expected), {full} were told "
+           "the server is full")
+    other = arrive(count, WebConnection(address="198.51.100.7"))
+    other.expect("quit", lambda a: a == "", "quit")
+    report(True, "a page from another address got a game")
+
+
+def check_expiry(limit):
+    """A WebSocket player and a TCP player drop their games and come back
+    after the resume limit: the page hears the game cannot be resumed, the
+    terminal player gets one line and a new game."""
+    web, terminal = arrive(1, WebConnection()), arrive(2, tcp())
+    web.connection.socket.sock.close()
+    terminal.connection.close()
+    time.sleep(limit + 3)
+    report(not games(), f"{len(games())} games run once the resume limit ({limit} s) has passed")
+    try:
+        come_back(web)
+        report(False, "the web game could be resumed after the limit")
+    except AssertionError:
+        report(web.connection.end == "expired", f"the page is told: {web.connection.end}")
+    said = come_back(terminal)
+    report(said.startswith("That resume code is wrong, or its game is over: here is a new game.\n")
+           and said.endswith("Whats you name?\n"), f"the terminal player is told so and gets a new game: {said[:80]!r}")
+    terminal.expect("Again", lambda a: a.startswith("have fun again Again\n"), "a new game")
+    terminal.expect("quit", lambda a: a == "", "quit")
 
 
 def check_hog():
@@ -435,7 +573,15 @@ def check_sandbox():
             made.append(family.name)
         except OSError:
             pass
-    report(not made, f"it cannot open sockets (IPv4, IPv6, Unix) {' '.join(made)}")
+    report(made == ["AF_UNIX"], f"it can open Unix sockets (for its door) and no others: {' '.join(made)}")
+    try:
+        with socket.socket(socket.AF_UNIX) as listener:
+            listener.bind("/run/weekend/probe")
+            os.unlink("/run/weekend/probe")
+            held = True
+    except OSError:
+        held = False
+    report(held, "it may make a held game's socket in /run/weekend")
 
 
 def reach(address, port):
@@ -482,7 +628,10 @@ def check_welcome():
 def main():
     checks = {"players": check_players, "memory": check_memory, "limits": check_limits,
               "idle": lambda: check_idle(int(sys.argv[2])), "flood": lambda: check_flood(int(sys.argv[2])),
-              "full": lambda: check_full(int(sys.argv[2])), "upgrade": lambda: check_upgrade(sys.argv[2]),
+              "full": lambda: check_full(int(sys.argv[2])),
+              "upgrade": lambda: check_upgrade(sys.argv[2], sys.argv[3:] == ["legacy"]),
+              "web-flood": lambda: check_web_flood(int(sys.argv[2])),
+              "expiry": lambda: check_expiry(int(sys.argv[2])),
               "welcome": check_welcome, "sandbox": check_sandbox, "hog": check_hog,
               "network": lambda: check_network(sys.argv[2:])}
     try:
