@@ -38,8 +38,9 @@ bool readyBefore(int fd, short events, Clock::time_point deadline)
     }
 }
 
-// One read from fd into buffer, taking along a descriptor sent with it.
-ssize_t receive(int fd, char* buffer, std::size_t size, int* passed)
+} // namespace
+
+ssize_t receiveWithDescriptor(int fd, char* buffer, std::size_t size, int* passed)
 {
     if (passed == nullptr) {
         return ::read(fd, buffer, size);
@@ -70,8 +71,6 @@ ssize_t receive(int fd, char* buffer, std::size_t size, int* passed)
     }
     return got;
 }
-
-} // namespace
 
 void say(const std::string& text) { std::cerr << "weekend-door: " << text << std::endl; }
 
@@ -127,7 +126,7 @@ bool readLine(int fd, std::string& line, std::string& rest, int* passed, Clock::
     rest.clear();
     std::array<char, requestLimit> buffer{};
     while (line.size() < requestLimit) {
-        const ssize_t got = receive(fd, buffer.data(), requestLimit - line.size(), passed);
+        const ssize_t got = receiveWithDescriptor(fd, buffer.data(), requestLimit - line.size(), passed);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -152,25 +151,6 @@ bool readLine(int fd, std::string& line, std::string& rest, int* passed, Clock::
         }
     }
     return false;
-}
-
-bool readExactly(int fd, std::string& data, std::size_t size, Clock::time_point deadline)
-{
-    std::array<char, 4096> buffer{};
-    while (data.size() < size) {
-        if (!readyBefore(fd, POLLIN, deadline)) {
-            return false;
-        }
-        const ssize_t got = ::read(fd, buffer.data(), std::min(buffer.size(), size - data.size()));
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        data.append(buffer.data(), static_cast<std::size_t>(got));
-    }
-    return true;
 }
 
 bool writeAllBefore(int fd, std::string_view data, Clock::time_point deadline)

@@ -35,8 +35,9 @@ void setNonBlocking(int fd);
 // an error, at the deadline, and for a line too long to be a request.
 bool readLine(int fd, std::string& line, std::string& rest, int* passed, Clock::time_point deadline);
 
-// Reads from fd until data holds size bytes; false if they do not come in time.
-bool readExactly(int fd, std::string& data, std::size_t size, Clock::time_point deadline);
+// One read from the Unix socket fd, as read() does, taking along a
+// descriptor sent with it into passed (one at most; others are closed).
+ssize_t receiveWithDescriptor(int fd, char* buffer, std::size_t size, int* passed);
 
 // Writes all of data to fd (blocking or not), waiting until deadline at most.
 bool writeAllBefore(int fd, std::string_view data, Clock::time_point deadline);

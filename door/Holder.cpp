@@ -40,8 +40,19 @@ constexpr auto requestWait = std::chrono::seconds(3);
 constexpr auto farewellWait = std::chrono::seconds(5);
 // The longest first line looked at as a "resume CODE" request.
 constexpr std::size_t resumeLineLimit = 256;
+// The longest request a caller may make, and how many may be on their way.
+constexpr std::size_t requestLimit = 512;
+constexpr std::size_t callerLimit = 8;
 
 enum class Kind { telnet, web };
+
+// A connection to a game's socket whose request has not all come yet.
+struct Caller {
+    int fd = -1;
+    std::string got;
+    int passed = -1; // the connection a door that came back hands over
+    Clock::time_point deadline;
+};
 
 // The player's connection.
 struct Connection {
@@ -128,10 +139,11 @@ private:
     void take(std::string_view text);
     void forward(std::string_view text);
     void pump();
-    void lost();
-    void dropPlayer();
+    void lost(bool reset);
     std::uint64_t delivered() const;
     void acceptReturn();
+    bool hearCaller(Caller& caller);
+    void answerCaller(int fd, const std::vector<std::string>& parts, const std::string& rest, int passed);
     void attach(Connection connection, std::uint64_t from);
     void retire(Connection& connection);
     bool handOver(const std::string& code, std::string_view rest);
@@ -140,6 +152,7 @@ private:
     void flushAndClose(Connection& connection, Clock::time_point deadline);
 
     bool holding() const { return listener >= 0; }
+    std::optional<Clock::time_point> earliestCaller() const;
 
     const HoldSettings& settings;
     HeldGames held;
@@ -165,8 +178,10 @@ private:
     Kind lastKind = Kind::web;    // the kind of player this game has
     std::string early;            // text that came with a relay's request
     std::uint64_t resumeFrom = 0; // a dropped TCP player's first undelivered output
+    std::uint64_t confirmed = 0;  // output a TCP player had surely received when it last typed
     std::optional<Clock::time_point> holdUntil;
     std::optional<Clock::time_point> farewellUntil;
+    std::vector<Caller> callers; // connections to this game's socket whose request is still coming
 };
 
 volatile sig_atomic_t terminationSignal = 0;
@@ -242,7 +257,9 @@ void Holder::listen()
     if (settings.resumeLimit.count() <= 0 || settings.heldFolder.empty()) {
         return;
     }
-    listener = held.listen(secret, player->address, listenerPath);
+    // TCP and web games are counted apart by address: each door has limits of its own.
+    const std::string kind = player->kind == Kind::telnet ? "tcp " : "web ";
+    listener = held.listen(secret, kind + player->address, listenerPath);
     if (listener < 0) {
         say("games are not held: cannot listen in " + settings.heldFolder + ": " + std::strerror(errno));
         listenerPath.clear();
@@ -315,9 +332,15 @@ void Holder::loop()
         if (listener >= 0 && !over) {
             returns = watch(listener, POLLIN);
         }
+        const std::size_t firstCaller = watched.size();
+        for (const Caller& caller : callers) {
+            watch(caller.fd, POLLIN);
+        }
         std::optional<Clock::time_point> wake = holdUntil;
-        if (farewellUntil && (!wake || *farewellUntil < *wake)) {
-            wake = farewellUntil;
+        for (const std::optional<Clock::time_point> also : {farewellUntil, earliestCaller()}) {
+            if (also && (!wake || *also < *wake)) {
+                wake = also;
+            }
         }
         const int ready = waitFor(watched, wake);
         if (terminationSignal != 0) {
@@ -354,10 +377,40 @@ void Holder::loop()
         if (player && happened(playerIn, POLLIN)) {
             readPlayer();
         }
+        // Callers first, whose places in watched shift once one is done.
+        const auto now = Clock::now();
+        std::vector<Caller> waiting;
+        for (std::size_t i = 0; i < callers.size(); ++i) {
+            Caller& caller = callers[i];
+            const bool heard = (watched[firstCaller + i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+            if (heard && hearCaller(caller)) {
+                continue;
+            }
+            if (!heard && now >= caller.deadline) {
+                ::close(caller.fd); // it said too little in time
+                if (caller.passed >= 0) {
+                    ::close(caller.passed);
+                }
+                continue;
+            }
+            waiting.push_back(std::move(caller));
+        }
+        callers = std::move(waiting);
         if (happened(returns, POLLIN)) {
             acceptReturn();
         }
     }
+}
+
+std::optional<Clock::time_point> Holder::earliestCaller() const
+{
+    std::optional<Clock::time_point> earliest;
+    for (const Caller& caller : callers) {
+        if (!earliest || caller.deadline < *earliest) {
+            earliest = caller.deadline;
+        }
+    }
+    return earliest;
 }
 
 void Holder::readGame()
@@ -444,7 +497,7 @@ void Holder::readPlayer()
         return;
     }
     if (got <= 0) {
-        lost();
+        lost(got < 0);
         return;
     }
     auto size = static_cast<std::size_t>(got);
@@ -453,6 +506,8 @@ void Holder::readPlayer()
         frame::append(connection.queue, frame::received, std::to_string(inputCount));
         return;
     }
+    // Whatever the player typed, the output acknowledged so far had arrived.
+    confirmed = std::max(confirmed, delivered());
     size = connection.telnet.decode(buffer, size);
     // The answers the client is owed go out before any output that follows.
     connection.queue += connection.telnet.replies();
@@ -540,7 +595,7 @@ void Holder::writePlayer()
         return;
     }
     if (wrote < 0) {
-        lost();
+        lost(true);
         return;
     }
     connection.queue.erase(0, static_cast<std::size_t>(wrote));
@@ -565,11 +620,13 @@ std::uint64_t Holder::delivered() const
     return offset;
 }
 
-// The connection dropped: the game waits for its player, if it may.
-void Holder::lost()
+// The connection dropped: the game waits for its player, if it may. A
+// TCP connection that was reset took what was on its way with it: what the
+// player had surely received is what was acknowledged when it last typed.
+void Holder::lost(bool reset)
 {
     if (player->kind == Kind::telnet) {
-        resumeFrom = delivered();
+        resumeFrom = reset ? confirmed : std::max(confirmed, delivered());
     }
     closeConnection(*player);
     player.reset();
@@ -586,37 +643,64 @@ void Holder::lost()
 
 void Holder::acceptReturn()
 {
-    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
         return;
     }
-    std::string line;
-    std::string rest;
-    int passed = -1;
-    const bool asked = readLine(fd, line, rest, &passed, Clock::now() + requestWait);
-    const std::vector<std::string> parts = splitWords(line);
-    // "resume web TOKEN SEEN ADDRESS" from a relay; "resume tcp CODE SIZE"
-    // with the connection itself, then SIZE bytes of what its player typed
-    // after the request, from a door that came back.
-    const bool web = asked && parts.size() == 5 && parts[0] == "resume" && parts[1] == "web";
-    const bool tcp = asked && parts.size() == 4 && parts[0] == "resume" && parts[1] == "tcp" && passed >= 0;
+    if (callers.size() >= callerLimit) {
+        ::close(fd);
+        return;
+    }
+    callers.push_back({fd, {}, -1, Clock::now() + requestWait});
+}
+
+// Reads what a caller sent; true once it is done with, answered or not.
+// "resume web TOKEN SEEN ADDRESS" comes from a relay; "resume tcp CODE
+// SIZE", with the connection itself and then SIZE bytes of what its player
+// typed after the request, from a door that came back; a relay that only
+// counts the games of an address closes at once.
+bool Holder::hearCaller(Caller& caller)
+{
+    char buffer[4096];
+    const ssize_t got = receiveWithDescriptor(caller.fd, buffer, sizeof(buffer), &caller.passed);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+        return false;
+    }
+    if (got > 0) {
+        caller.got.append(buffer, static_cast<std::size_t>(got));
+    }
+    const std::size_t lineEnd = caller.got.find('\n');
+    const std::vector<std::string> parts =
+        splitWords(std::string_view(caller.got).substr(0, std::min(lineEnd, caller.got.size())));
+    const bool tcp = parts.size() == 4 && parts[0] == "resume" && parts[1] == "tcp";
+    std::uint64_t extra = 0;
+    const bool sized = !tcp || (parseNumber(parts[3], extra) && extra <= chunk);
+    const bool complete = lineEnd != std::string::npos && sized && caller.got.size() - lineEnd - 1 >= extra;
+    if (!complete && got > 0 && caller.got.size() <= requestLimit + chunk && sized) {
+        return false;
+    }
+    if (complete) {
+        answerCaller(caller.fd, parts, caller.got.substr(lineEnd + 1), caller.passed);
+    } else {
+        ::close(caller.fd);
+        if (caller.passed >= 0) {
+            ::close(caller.passed);
+        }
+    }
+    return true;
+}
+
+void Holder::answerCaller(int fd, const std::vector<std::string>& parts, const std::string& rest, int passed)
+{
+    const bool web = parts.size() == 5 && parts[0] == "resume" && parts[1] == "web";
+    const bool tcp = parts.size() == 4 && parts[0] == "resume" && parts[1] == "tcp" && passed >= 0;
     const Kind kind = web ? Kind::web : Kind::telnet;
     const Kind mine = player ? player->kind : lastKind;
-    bool right = (web || tcp) && kind == mine && !over && secret::same(secret::normalize(parts[2]), secret);
     std::uint64_t seen = 0;
-    std::size_t extra = 0;
-    if (right) {
-        std::uint64_t size = 0;
-        right = web ? parseNumber(parts[3], seen) : parseNumber(parts[3], size) && size <= chunk;
-        extra = static_cast<std::size_t>(size);
-    }
-    if (right && tcp && rest.size() < extra) {
-        right = readExactly(fd, rest, extra, Clock::now() + requestWait);
-    }
+    const bool right = (web || tcp) && kind == mine && !over && secret::same(secret::normalize(parts[2]), secret) &&
+                       (!web || parseNumber(parts[3], seen));
     if (!right) {
-        if (asked && parts.size() >= 2) {
-            say("a wrong or stale request to resume this game was refused");
-        }
+        say("a wrong or stale request to resume this game was refused");
         std::string refusal;
         if (web) {
             frame::append(refusal, frame::end, frame::expired);
@@ -635,7 +719,9 @@ void Holder::acceptReturn()
     if (web) {
         connection.in = connection.out = fd;
         connection.address = parts[4];
-        setNonBlocking(fd);
+        if (passed >= 0) {
+            ::close(passed);
+        }
     } else {
         writeAllBefore(fd, "ok\n", Clock::now() + requestWait);
         ::close(fd);
@@ -657,7 +743,7 @@ void Holder::acceptReturn()
     }
     attach(std::move(connection), from);
     if (tcp) {
-        take(std::string_view(rest).substr(0, extra));
+        take(rest);
     }
 }
 
@@ -666,7 +752,7 @@ void Holder::acceptReturn()
 void Holder::retire(Connection& connection)
 {
     if (connection.kind == Kind::telnet) {
-        resumeFrom = delivered();
+        resumeFrom = std::max(confirmed, delivered());
         appendNvt(connection.queue, "This game goes on in a newer connection.\n");
     } else {
         frame::append(connection.queue, frame::end, frame::elsewhere);
@@ -679,6 +765,7 @@ void Holder::attach(Connection connection, std::uint64_t from)
 {
     holdUntil.reset();
     from = std::clamp(from, log.start(), log.end());
+    confirmed = from;
     connection.sent = from;
     connection.marks.assign({{0, from}});
     if (connection.kind == Kind::web) {
@@ -701,6 +788,7 @@ bool Holder::handOver(const std::string& code, std::string_view rest)
     if (fd < 0) {
         return false;
     }
+    setNonBlocking(fd);
     const std::string request = "resume tcp " + code + " " + std::to_string(rest.size()) + "\n";
     std::string answer;
     std::string after;

@@ -175,6 +175,8 @@ bool pass(int door, std::string pending, frame::Watcher& watcher)
 
 int relay(const RelaySettings& settings)
 {
+    // Non-blocking, so that a page that says nothing is let go in time.
+    setNonBlocking(STDIN_FILENO);
     std::string hello;
     std::string rest;
     if (!readLine(STDIN_FILENO, hello, rest, nullptr, Clock::now() + helloWait)) {
@@ -189,7 +191,7 @@ int relay(const RelaySettings& settings)
     int door = -1;
     const bool fresh = parts.size() == 2 && parts[0] == "weekend/1" && parts[1] == "new";
     if (fresh) {
-        const int games = settings.heldFolder.empty() ? 0 : held.countFrom(address);
+        const int games = settings.heldFolder.empty() ? 0 : held.countFrom("web " + address);
         if (games >= settings.perAddress) {
             say("a web player at " + address + " has " + std::to_string(games) + " games already: no new one");
             end(frame::full);
