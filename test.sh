@@ -11,6 +11,7 @@
 #                          UndefinedBehaviorSanitizer, in build-asan/
 #   ./test.sh --coverage   g++ with gcov, in build-coverage/, and then the
 #                          line coverage of engine/ and story/ (gcovr)
+#   ./test.sh --install-only   only what ./test.sh installs, and no build
 #
 # The tests never touch the real page file /home/flags: those that run the
 # game or a tool run under tests/support/private-pages, with a fresh, empty
@@ -37,7 +38,7 @@ options=(-G Ninja)
 # The benchmarks are only built, never timed here: a slow machine fails nothing.
 [[ -f bench/CMakeLists.txt ]] && options+=(-DWEEKEND_BENCH=ON)
 case $mode in
-plain)
+plain | --install-only)
     build="build-tests"
     options+=(-DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release)
     ;;
@@ -56,12 +57,17 @@ plain)
     options+=(-DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Debug -DWEEKEND_COVERAGE=ON)
     ;;
 *)
-    echo "usage: ./test.sh [--sanitize | --coverage]" >&2
+    echo "usage: ./test.sh [--sanitize | --coverage | --install-only]" >&2
     exit 2
     ;;
 esac
 
-tools/need-packages "${packages[@]}"
+# As root, also what the package test's dpkg-buildpackage needs, read by apt
+# from debian/control (build-essential too).
+build_deps=()
+[[ $(id -u) != 0 ]] || build_deps=(--build-deps .)
+tools/need-packages "${build_deps[@]}" "${packages[@]}"
+[[ $mode != --install-only ]] || exit 0
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" "${options[@]}"

@@ -33,8 +33,11 @@ skip_all() { skip "the autopkgtest tests ($tests): $*"; }
 for program in autopkgtest autopkgtest-virt-qemu qemu-system-x86_64 qemu-img; do
     command -v "$program" >/dev/null || skip_all "$program is not installed"
 done
+# Where no machine can run, that is the reason given, whatever the package.
+why=$("$support/vm-image" --check "$control") || skip_all "${why#SKIPPED: }"
 deb=$(ls -t "$package_dir"/weekend_*.deb 2>/dev/null | head -n 1 || true)
-[[ -n $deb ]] || skip_all "no package in $package_dir (the package test builds it)"
+[[ -n $deb ]] ||
+    skip_all "no package in $package_dir: serve.package builds it, and it failed, was skipped or did not run"
 
 # Real KVM: the processor's virtualisation, its kernel module and a
 # /dev/kvm that opens. Anything less (no /dev/kvm, or a software KVM that

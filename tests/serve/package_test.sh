@@ -9,8 +9,10 @@
 #   package_test.sh SOURCE_DIR WORK_DIR IDLE_LIMIT
 #
 # WORK_DIR/src is a copy of the source tree (what git does not ignore) that
-# the packages are built from; they land in WORK_DIR. Exits 77 (skipped),
-# saying why, where it lacks a program.
+# the packages are built from; they land in WORK_DIR, which is emptied
+# first, so that no package of an earlier run is left for the as-installed
+# tests. Exits 77 (skipped), saying why, where it lacks a program or a
+# build dependency that debian/control names.
 set -euo pipefail
 
 # skip, fail, check and finish.
@@ -20,6 +22,7 @@ set -euo pipefail
 source_dir=$(realpath "$1")
 work=$(realpath -m "$2")
 idle=$3
+rm -rf "$work"
 programs=(dpkg-buildpackage dh dpkg-deb lintian readelf)
 # debian/control asks for root (the game is owned by the group games):
 # fakeroot gives it to a user.
@@ -27,9 +30,9 @@ programs=(dpkg-buildpackage dh dpkg-deb lintian readelf)
 for program in "${programs[@]}"; do
     command -v "$program" >/dev/null || skip "$program is not installed"
 done
+unmet=$(cd "$source_dir" && dpkg-checkbuilddeps 2>&1) || skip "${unmet#dpkg-checkbuilddeps: error: }"
 
 echo "--- build, with an idle limit of $idle s"
-rm -rf "$work"
 "$(dirname "${BASH_SOURCE[0]}")/../support/copy-tree" "$source_dir" "$work/src"
 if ! (cd "$work/src" && WEEKEND_IDLE_LIMIT=$idle dpkg-buildpackage -us -uc) >"$work/build.log" 2>&1; then
     tail -n 30 "$work/build.log"
