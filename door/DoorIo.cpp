@@ -203,7 +203,7 @@ std::string peerAddress(int fd)
     sockaddr_storage address{};
     socklen_t length = sizeof(address);
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return "an unknown address";
+        return "unknown";
     }
     std::array<char, INET6_ADDRSTRLEN> text{};
     const void* raw = nullptr;
@@ -213,7 +213,7 @@ std::string peerAddress(int fd)
         raw = &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
     }
     if (raw == nullptr || ::inet_ntop(address.ss_family, raw, text.data(), text.size()) == nullptr) {
-        return "an unknown address";
+        return "unknown";
     }
     return text.data();
 }

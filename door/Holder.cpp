@@ -138,7 +138,7 @@ private:
     void writePlayer();
     void take(std::string_view text);
     void forward(std::string_view text);
-    void pump();
+    void pump(bool everything = false);
     void lost(bool reset);
     std::uint64_t delivered() const;
     void acceptReturn();
@@ -479,7 +479,7 @@ void Holder::gameEnded()
         listener = -1;
     }
     if (player) {
-        pump();
+        pump(true);
         if (player->kind == Kind::web) {
             frame::append(player->queue, frame::end, byItself ? frame::ended : frame::stopped);
         }
@@ -567,14 +567,15 @@ void Holder::forward(std::string_view text)
     named = named || text.find('\n') != std::string_view::npos;
 }
 
-// Fills the player's queue from the log, as far as the queue may grow.
-void Holder::pump()
+// Fills the player's queue from the log, as far as the queue may grow, or
+// with everything that is left (once the game has ended).
+void Holder::pump(bool everything)
 {
     if (!player || player->closing) {
         return;
     }
     Connection& connection = *player;
-    while (connection.sent < log.end() && connection.queue.size() < backlog) {
+    while (connection.sent < log.end() && (everything || connection.queue.size() < backlog)) {
         const std::uint64_t from = std::max(connection.sent, log.start());
         const std::string_view bytes = log.from(from, chunk);
         if (connection.kind == Kind::web) {

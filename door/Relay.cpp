@@ -37,7 +37,7 @@ std::string playerAddress()
     const char* remote = std::getenv("REMOTE_ADDR");
     const char* forwarded = std::getenv("HTTP_X_REAL_IP");
     if (!valid(remote)) {
-        return "an unknown address";
+        return "unknown";
     }
     const std::string direct = remote;
     const bool viaLocalProxy = direct.starts_with("127.") || direct == "::1" || direct.starts_with("::ffff:127.");

@@ -45,6 +45,7 @@ import websocket  # python3-websocket
 from load_test import HIDDEN, RIPPED, TIMEOUT, WRITTEN_FIRST, Player, found
 
 GAME = "/usr/games/weekend"
+DOOR = "/usr/lib/weekend/weekend-door"
 PAGE_FOLDER = "/var/games/weekend"
 WEB_PORT = 8023
 GHOSTED = ("\nquick look to the left.....\nquick look to the right.....  "
@@ -79,6 +80,7 @@ class WebConnection:
         self.socket = websocket.create_connection(f"ws://127.0.0.1:{WEB_PORT}/", timeout=TIMEOUT, header=headers)
         self.legacy = legacy
         self.frames = b""
+        self.output = b""  # output read but not yet taken
         self.hello = None
         self.received = 0
         self.end = None
@@ -87,8 +89,20 @@ class WebConnection:
             self.socket.send_binary(f"weekend/1 resume {token} {seen}\n".encode() if token else b"weekend/1 new\n")
 
     def recv(self, _size):
+        """The game's output that came next; b"" at the end."""
+        output = self.read_until(lambda: self.output or self.end)
+        self.output = b""
+        return output
+
+    def greeted(self):
+        """Waits for the hello; False if the connection ended instead."""
+        self.read_until(lambda: self.hello or self.end)
+        return self.hello is not None
+
+    def read_until(self, done):
+        """Reads frames until done() holds or the connection closes; the
+        output read meanwhile."""
         while True:
-            output = b""
             while len(self.frames) >= 5 and len(self.frames) >= 5 + int.from_bytes(self.frames[1:5], "big"):
                 kind, size = chr(self.frames[0]), int.from_bytes(self.frames[1:5], "big")
                 payload, self.frames = self.frames[5:5 + size], self.frames[5 + size:]
@@ -96,22 +110,24 @@ class WebConnection:
                     self.hello = json.loads(payload)
                     self.seen = self.hello["output"]
                 elif kind == "O":
-                    output += payload
+                    self.output += payload
                     self.seen += len(payload)
                 elif kind == "A":
                     self.received = int(payload)
                 elif kind == "E":
                     self.end = payload.decode()
-            if output or self.end:
-                return output
+            if done():
+                return self.output
             try:
                 data = self.socket.recv() or b""
             except websocket.WebSocketConnectionClosedException:
                 data = b""
             except websocket.WebSocketTimeoutException as late:
                 raise TimeoutError(str(late)) from None
-            if not data or self.legacy:
+            if self.legacy:
                 return data
+            if not data:
+                return self.output
             self.frames += data
 
     def sendall(self, data):
@@ -189,11 +205,14 @@ def come_back(player, seconds=60):
                 if time.monotonic() > deadline:
                     raise
                 time.sleep(0.5)
-        missed = player.answer()
-        if player.connection.end:
+        if not player.connection.greeted():
             raise AssertionError(f"player {player.number} could not resume: {player.connection.end}")
-        return missed
-    source = old.getsockname()[0]
+        # What it missed, up to the prompt, if anything came with the hello.
+        return player.answer() if player.connection.output else ""
+    try:
+        source = old.getsockname()[0]
+    except OSError:  # closed already
+        source = "127.0.0.1"
     old.close()
     player.connection = tcp(source)
     if not player.answer().endswith("Whats you name?\n"):
@@ -224,9 +243,9 @@ def check_players():
            + "; ".join(problems))
     report(len(private) == 3, f"{len(private)} of them (the TCP and the web games) in a network of their own")
     for player in players[1:]:
-        player.say("take book")
+        player.say("look")
         come_back(player)
-        player.expect("inventory", lambda a: a == "\nYour inventory: \n0 page(s) out of the book\nbig old book\n",
+        player.expect("inventory", lambda a: a.startswith("\nYour inventory: \nbig old book\n0 page(s)"),
                       "inventory after coming back")
     report(True, "a TCP player and a WebSocket player whose connections went came back to their games")
     for player in players:
@@ -523,10 +542,24 @@ def check_web_flood(count):
 def check_expiry(limit):
     """A WebSocket player and a TCP player drop their games and come back
     after the resume limit: the page hears the game cannot be resumed, the
-    terminal player gets one line and a new game."""
-    web, terminal = arrive(1, WebConnection()), arrive(2, tcp())
+    terminal player gets one line and a new game. A third, whose held
+    game's door is killed outright, hears the same at once, and what it
+    leaves behind stops nobody: a new game starts."""
+    web, terminal, killed = arrive(1, WebConnection()), arrive(2, tcp()), arrive(3, WebConnection())
     web.connection.socket.sock.close()
     terminal.connection.close()
+    killed.connection.socket.sock.close()
+    doors = sorted(pid for pid in map(int, filter(str.isdigit, os.listdir("/proc")))
+                   if os.path.exists(f"/proc/{pid}/exe") and os.readlink(f"/proc/{pid}/exe") == DOOR)
+    os.kill(doors[-1], 9)  # the newest door: the third player's
+    try:
+        come_back(killed)
+        report(False, "a game whose door was killed could be resumed")
+    except AssertionError:
+        report(killed.connection.end == "expired", f"a page whose game's door was killed is told: "
+               f"{killed.connection.end}")
+    newcomer = arrive(4, WebConnection())
+    newcomer.expect("quit", lambda a: a == "", "quit")
     time.sleep(limit + 3)
     report(not games(), f"{len(games())} games run once the resume limit ({limit} s) has passed")
     try:
