@@ -279,8 +279,7 @@ GameProcess spawnGame(const std::string& program)
     return {pid, input[1], output[0]};
 }
 
-std::string helloJson(const std::string& token, std::uint64_t input, std::uint64_t output,
-                      std::chrono::seconds hold)
+std::string helloJson(const std::string& token, std::uint64_t input, std::uint64_t output, std::chrono::seconds hold)
 {
     return R"({"token":")" + token + R"(","input":)" + std::to_string(input) + R"(,"output":)" +
            std::to_string(output) + R"(,"hold":)" + std::to_string(hold.count()) + "}";

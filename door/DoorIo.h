@@ -1,7 +1,7 @@
 #pragma once
 
+#include <csignal>
 #include <poll.h>
-#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -63,5 +63,4 @@ struct GameProcess {
 GameProcess spawnGame(const std::string& program);
 
 // The payload of a web page's hello frame.
-std::string helloJson(const std::string& token, std::uint64_t input, std::uint64_t output,
-                      std::chrono::seconds hold);
+std::string helloJson(const std::string& token, std::uint64_t input, std::uint64_t output, std::chrono::seconds hold);

@@ -1,8 +1,8 @@
 #include "Holder.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,9 +61,9 @@ struct Connection {
     int out = -1;
     std::string address; // the player's, for the journal
     TelnetInput telnet;
-    std::string queue;          // bytes waiting to be written
-    std::uint64_t sent = 0;     // the output offset up to which the queue was filled
-    std::uint64_t written = 0;  // bytes written to the connection in all
+    std::string queue;         // bytes waiting to be written
+    std::uint64_t sent = 0;    // the output offset up to which the queue was filled
+    std::uint64_t written = 0; // bytes written to the connection in all
     // Telnet: pairs of a position on the connection (bytes written) and the
     // output offset that the bytes up to it carry.
     std::deque<std::pair<std::uint64_t, std::uint64_t>> marks;
@@ -302,8 +302,7 @@ void Holder::greet()
 void Holder::loop()
 {
     while (true) {
-        if (over && (!player || player->queue.empty() ||
-                     (farewellUntil && Clock::now() >= *farewellUntil))) {
+        if (over && (!player || player->queue.empty() || (farewellUntil && Clock::now() >= *farewellUntil))) {
             if (player) {
                 closeConnection(*player);
                 player.reset();

@@ -20,8 +20,8 @@ public:
     std::uint64_t start() const { return first; }
     std::uint64_t end() const { return first + kept.size(); }
 
-    // The kept bytes from offset from (at least start()) on, at most most.
-    std::string_view from(std::uint64_t from, std::size_t most) const;
+    // The kept bytes from offset on (start() at the least), at most most.
+    std::string_view from(std::uint64_t offset, std::size_t most) const;
 
     // The offset of the start of the last line, the one the game is still
     // writing (its prompt, say): just after the last line end, or start()

@@ -47,12 +47,18 @@ std::streamsize NvtOutput::xsputn(const char* data, std::streamsize size)
 {
     appendNvt(pending, std::string_view(data, static_cast<std::size_t>(size)));
     if (pending.size() >= sendAt) {
-        sync();
+        send();
     }
     return size;
 }
 
 int NvtOutput::sync()
+{
+    send();
+    return 0;
+}
+
+void NvtOutput::send()
 {
     std::size_t sent = 0;
     while (sent < pending.size()) {
@@ -66,5 +72,4 @@ int NvtOutput::sync()
         sent += static_cast<std::size_t>(wrote);
     }
     pending.clear();
-    return 0;
 }

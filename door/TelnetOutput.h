@@ -21,7 +21,7 @@ public:
     explicit NvtOutput(int fd) : fd(fd) {}
     NvtOutput(const NvtOutput&) = delete;
     NvtOutput& operator=(const NvtOutput&) = delete;
-    ~NvtOutput() override { sync(); }
+    ~NvtOutput() override { send(); }
 
 protected:
     int_type overflow(int_type c) override;
@@ -29,6 +29,8 @@ protected:
     int sync() override;
 
 private:
+    void send();
+
     int fd;
     std::string pending;
 };

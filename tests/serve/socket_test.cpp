@@ -239,8 +239,9 @@ TEST_F(GameOnTcp, UnderstandsATelnetClient)
     // escaped 0xFF in it; CR NUL ends the line.
     const std::string name = "\xff\xfd\x03\xff\xfb\x18Te\xff\xffs\xff\xfa\x18\x00xterm\xff\xf0ter\r\0"s;
     ASSERT_EQ(write(client.get(), name.data(), name.size()), static_cast<ssize_t>(name.size()));
-    EXPECT_EQ(readToPrompt(client.get()).rfind("\xff\xfc\x03\xff\xfe\x18have fun again Te\xff\xffster\r\nYour Room\r\n", 0),
-              0u);
+    EXPECT_EQ(
+        readToPrompt(client.get()).rfind("\xff\xfc\x03\xff\xfe\x18have fun again Te\xff\xffster\r\nYour Room\r\n", 0),
+        0u);
     // A synch: IAC DM with the DM sent as urgent data.
     ASSERT_EQ(write(client.get(), "\xff", 1), 1);
     ASSERT_EQ(send(client.get(), "\xf2", 1, MSG_OOB), 1);
