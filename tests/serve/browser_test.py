@@ -10,7 +10,10 @@ checks what the page shows after each line; it also hides a page holding
 markup and control bytes, which a second browser then searches for: the
 page must show it as text and run nothing. Leaving the page must end its
 game, and after quit the page must refuse input.
-A browser without script is told.
+
+A long session (a bare search listing 10,000 pages) must answer as quickly
+as a short one, at a desktop's speed and at a phone's, and drop its oldest
+text, saying so, beyond its limit. A browser without script is told.
 
 A phone then pastes, scrolls, opens its keyboard, meets the three endings
 and saves a transcript, with axe-core (AXE_SCRIPT, which ./test.sh installs
@@ -44,6 +47,22 @@ HOSTILE = ('<script>window.pwned = 1</script><img src=x onerror="window.pwned = 
 WIDE = " ".join(["Grüße ☕ €uro ✓"] * 5000)
 VIEWPORTS = {"desktop": (1280, 800), "phone": (390, 844)}
 KEYBOARD = 508  # the phone's view with its keyboard open
+LONG = 10000  # pages that a bare search lists, on two lines each
+CUT = "[Older text is no longer kept here.]"
+# One line sent and its answer shown, in the page itself: from the submit to
+# the first frame drawn after the game's next prompt came.
+ROUND_TRIP = """
+const [text, done] = arguments, line = document.getElementById('line'), start = performance.now();
+const watch = new MutationObserver(records => {
+  if (records.some(r => [...r.addedNodes].some(n => n.classList && n.classList.contains('prompt')))) {
+    watch.disconnect();
+    requestAnimationFrame(() => setTimeout(() => done(performance.now() - start)));
+  }
+});
+watch.observe(document.getElementById('screen'), {childList: true, subtree: true});
+line.value = text;
+line.form.requestSubmit();
+"""
 SHOTS = os.environ.get("WEEKEND_SCREENSHOTS")
 
 try:
@@ -151,19 +170,41 @@ class Page:
     def nothing_ran(self):
         """No markup of a player's became part of the page."""
         counts = self.driver.execute_script(
-            "const s = document.getElementById('screen');"
+            "const s = document.getElementById('log');"
             "return [window.pwned === undefined, document.scripts.length, document.images.length,"
-            " s.querySelectorAll('*:not(span.typed):not(span.prompt):not(div.status)').length];")
+            " s.querySelectorAll('*:not(div.out):not(span.typed):not(span.prompt):not(div.status)').length];")
         if counts != [True, 1, 0, 0]:
             raise AssertionError(f"the page was changed by what it showed: {counts}")
 
     def newest_in_view(self):
         """The game's newest line lies in the visible part of the screen and of the viewport."""
-        return self.js("const s = document.getElementById('screen'), t = [...s.childNodes].filter(n => n.nodeType == 3).pop(),"
+        return self.js("const s = document.getElementById('screen'),"
+                       " t = [...[...document.getElementById('log').children].filter(b => b.className == 'out')"
+                       ".pop().childNodes].filter(n => n.nodeType == 3).pop(),"
                        " r = document.createRange(), end = t.data.trimEnd().length;"
                        "r.setStart(t, t.data.lastIndexOf('\\n', end - 1) + 1); r.setEnd(t, end);"
                        "const a = r.getBoundingClientRect(), v = s.getBoundingClientRect();"
                        "return a.height > 0 && a.top >= v.top && a.bottom <= v.bottom && a.bottom <= visualViewport.height")
+
+    def paste(self, text):
+        self.js("const d = new DataTransfer(); d.setData('text/plain', arguments[1]); arguments[0].dispatchEvent("
+                "new ClipboardEvent('paste', {clipboardData: d, bubbles: true, cancelable: true}))", self.line, text)
+
+    def round_trip(self, text):
+        """Milliseconds from sending a line to the answer drawn."""
+        return self.driver.execute_async_script(ROUND_TRIP, text)
+
+    def lines_shown(self):
+        return self.js("return document.getElementById('screen').textContent.split('\\n').length")
+
+    def transcript(self):
+        """Saves the transcript and returns it."""
+        for old in glob.glob(self.downloads + "/weekend-*.txt"):
+            os.remove(old)
+        self.driver.find_element(By.ID, "save").click()
+        self.wait_for(lambda: glob.glob(self.downloads + "/weekend-*.txt"), "the transcript saved")
+        with open(glob.glob(self.downloads + "/weekend-*.txt")[0], encoding="utf-8") as file:
+            return file.read()
 
     def close(self):
         self.driver.quit()
@@ -226,9 +267,7 @@ def phone(server, profile, viewport, axe):
         check(field == ["none", "off", False, "send", "16px"], f"the field is set for phones as {field}")
         page.expect("Cy", lambda a: a.startswith("have fun again Cy\nYour Room\n"), "the name")
         before = len(page.screen())
-        page.js("const d = new DataTransfer(); d.setData('text/plain', arguments[1]); arguments[0].dispatchEvent("
-                "new ClipboardEvent('paste', {clipboardData: d, bubbles: true, cancelable: true}))",
-                page.line, "look\n\n  \ninventory\nea")
+        page.paste("look\n\n  \ninventory\nea")
         page.wait_for(lambda: page.screen().endswith("\n> inventory\n\nYour inventory is empty\n> "), "a paste")
         check(page.screen()[before:].startswith("look\n\nYour Room\n") and page.get("line", "value") == "ea",
               "a paste is sent line by line, each at its prompt, and its unfinished last line stays")
@@ -250,7 +289,7 @@ def phone(server, profile, viewport, axe):
         [pid] = sandbox.games(server.game)
         os.kill(pid, signal.SIGSTOP)
         page.line.send_keys("look" + Keys.ENTER)
-        page.js("document.getElementById('screen').scrollTop = 0")
+        page.js("const s = document.getElementById('screen'); s.scrollTop = -s.scrollHeight")  # the oldest text
         time.sleep(0.5)  # the page sees the scroll
         os.kill(pid, signal.SIGCONT)
         page.wait_for(lambda: page.screen().endswith("Not a chance.\n> ") and not page.get("below", "hidden"),
@@ -259,13 +298,17 @@ def phone(server, profile, viewport, axe):
         page.driver.find_element(By.ID, "below").click()
         page.wait_for(lambda: page.newest_in_view() and page.get("below", "hidden"), "the way down to new text")
         if viewport == "phone":
+            # At a phone's speed, and with nothing for a script to catch up on:
+            # the view is right as soon as it is laid out.
+            page.driver.execute_cdp_cmd("Emulation.setCPUThrottlingRate", {"rate": 4})
             page.say("examine pc")
             page.resize(KEYBOARD)
-            page.wait_for(page.newest_in_view, "the newest answer in view after the keyboard opened")
+            check(page.newest_in_view(), "the newest answer in view after the keyboard opened")
             page.say("look")
-            page.wait_for(page.newest_in_view, "the newest answer in view with the keyboard open")
+            check(page.newest_in_view(), "the newest answer in view with the keyboard open")
             page.state("keyboard", axe=False)
             page.resize(VIEWPORTS[viewport][1])
+            page.driver.execute_cdp_cmd("Emulation.setCPUThrottlingRate", {"rate": 1})
 
         server.stop()
         page.wait_for(lambda: "[The connection to the game was lost" in page.screen(), "the server killed mid-game")
@@ -284,10 +327,7 @@ def phone(server, profile, viewport, axe):
                                                      "another.]"), "quit")
         page.state("ended")
 
-        page.driver.find_element(By.ID, "save").click()
-        page.wait_for(lambda: glob.glob(page.downloads + "/weekend-*.txt"), "the transcript saved")
-        with open(glob.glob(page.downloads + "/weekend-*.txt")[0], encoding="utf-8") as file:
-            saved = file.read()
+        saved = page.transcript()
         # The screen's text, with each notice on a line of its own.
         check(saved.replace("\n", "").endswith(page.screen().replace("\n", "")) and all(
             text in saved for text in ("\n> look\n\nEntrance area\n", "\n[The connection to the game was lost",
@@ -300,6 +340,46 @@ def phone(server, profile, viewport, axe):
     finally:
         page.close()
     wait_for_games(server.game, 0, "closing the browser ends its game")
+
+
+def long_session(url, profile, page_file):
+    """A command's round trip does not grow with the scrollback: 'look' with
+    over 20,000 lines on the screen against 'look' with about 100, at a
+    desktop's speed and at a phone's (the CPU slowed down four times); then
+    the oldest text goes, and the transcript says where."""
+    with open(page_file, "a", encoding="utf-8") as file:
+        file.writelines(f"{100000 + n}\npage {n:05}\n" for n in range(LONG))
+    page = Page(url, profile)
+    try:
+        page.walk_to_library("Eve")
+        page.say("help more")
+        page.driver.set_script_timeout(WAIT)
+        times = {}
+        for scrollback in ("short", "long"):
+            if scrollback == "long":
+                page.round_trip("search")
+                check(page.lines_shown() > 2 * LONG, f"a bare search shows every page: {page.lines_shown()} lines")
+            for rate in (1, 4):
+                page.driver.execute_cdp_cmd("Emulation.setCPUThrottlingRate", {"rate": rate})
+                # The fastest: other work on the machine only ever slows one down.
+                times[scrollback, rate] = min(page.round_trip("look") for _ in range(5))
+            page.driver.execute_cdp_cmd("Emulation.setCPUThrottlingRate", {"rate": 1})
+        print(f"round trips (fastest of 5), {page.lines_shown()} lines against about 100: " + ", ".join(
+            f"{times['long', rate]:.0f} ms against {times['short', rate]:.0f} ms at {rate}x" for rate in (1, 4)))
+        # Generous bounds: a check that nothing grows with the scrollback, not a benchmark.
+        check(all(times["long", rate] < 2 * times["short", rate] + 40 for rate in (1, 4)),
+              "a round trip grows with the scrollback")
+        for _ in range(8):
+            page.round_trip("search")
+            if page.get("log", "firstChild.textContent") == CUT:
+                break
+        saved = page.transcript()
+        check(saved.split("\n")[3] == CUT and saved.endswith(page.screen()[len(CUT):])
+              and page.lines_shown() > 2 * LONG,
+              f"beyond its limit the screen drops its oldest text, and the transcript says so: {saved[:300]!r}")
+        print(f"a long session: the screen keeps {len(page.screen())} characters, and the transcript says so")
+    finally:
+        page.close()
 
 
 def without_script(url, profile):
@@ -372,6 +452,7 @@ def main():
     try:
         with tempfile.TemporaryDirectory(dir=folder) as profiles:
             play(server.url, profiles, game)
+            long_session(server.url, profiles + "/long", page_file)
             without_script(server.url, profiles + "/without")
             for viewport in ("desktop", "phone") if SHOTS else ("phone",):
                 phone(server, f"{profiles}/{viewport}", viewport, axe)
