@@ -16,6 +16,7 @@
   const again = byId("again");
   const below = byId("below");
   const status = byId("status");
+  const queue = byId("queue");
   const encoder = new TextEncoder();
   // The output goes into blocks of a few thousand characters, cut at line
   // ends: new text lays out a block of its own and leaves the ones above
@@ -206,6 +207,19 @@
         game.tail.endsWith("\n" + PROMPT)) {
       sendLine(pasted.shift());
     }
+    showQueue();
+  }
+
+  // How many pasted lines wait, and the button that drops them. The count
+  // is a status for screen readers: it changes only when the number does.
+  function showQueue() {
+    const waiting = byId("waiting");
+    const text = pasted.length === 1 ? "1 pasted line waits for the game's prompt." :
+      pasted.length + " pasted lines wait for the game's prompt.";
+    queue.hidden = pasted.length === 0;
+    if (waiting.textContent !== text) {
+      waiting.textContent = text;
+    }
   }
 
   // --- The connection and its game ---
@@ -270,6 +284,7 @@
 
   function ended(kind) {
     pasted = [];
+    showQueue();
     notice(endings[kind]);
     document.body.classList.add("ended");
     again.hidden = false;
@@ -286,6 +301,7 @@
       notice("New game", "status separator");
     }
     pasted = [];
+    showQueue();
     document.body.classList.remove("ended");
     again.hidden = true;
     line.disabled = false;
@@ -331,6 +347,11 @@
     line.setSelectionRange(line.value.length - after.length, line.value.length - after.length);
     toNewest();
     sendPasted();
+  });
+  byId("drop").addEventListener("click", function () {
+    pasted = [];
+    showQueue();
+    line.focus();
   });
 
   // Up and Down walk through the lines sent before; Down past the newest

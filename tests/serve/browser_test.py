@@ -13,7 +13,8 @@ game, and after quit the page must refuse input.
 
 A long session (a bare search listing 10,000 pages) must answer as quickly
 as a short one, at a desktop's speed and at a phone's, and drop its oldest
-text, saying so, beyond its limit. A browser without script is told.
+text, saying so, beyond its limit. Pasted lines waiting behind a question
+must be counted and can be dropped; a browser without script is told.
 
 A phone then pastes, scrolls, opens its keyboard, meets the three endings
 and saves a transcript, with axe-core (AXE_SCRIPT, which ./test.sh installs
@@ -382,6 +383,30 @@ def long_session(url, profile, page_file):
         page.close()
 
 
+def queued_paste(url, profile, viewport, axe):
+    """Pasted lines that wait behind the format command's question, not the
+    game's prompt, show how many they are, and can be dropped."""
+    page = Page(url, profile, viewport, axe)
+    try:
+        page.welcome()
+        for text in ("Fay", "e", "ne", "nw", "take supply", "se", "sw", "w", "use supply on pc", "e", "ne", "ne"):
+            page.say(text)
+        page.paste("format x:\nlook\ninventory\n")
+        page.wait_for(lambda: page.screen().endswith("(Y/N)?") and not page.get("queue", "hidden"),
+                      "the question after a pasted line")
+        check(page.get("queue", "textContent") == "2 pasted lines wait for the game's prompt. Drop them",
+              f"the waiting lines are counted: {page.get('queue', 'textContent')!r}")
+        page.state("queued")
+        page.driver.find_element(By.ID, "drop").click()
+        page.say("n")
+        time.sleep(0.3)  # a line still sent would have been answered by now
+        check(page.get("queue", "hidden") and page.screen().endswith("(Y/N)?n\n\n> "),
+              f"the dropped lines are not sent: {page.screen()[-100:]!r}")
+        print("a paste at a question: the waiting lines are counted, and dropped")
+    finally:
+        page.close()
+
+
 def without_script(url, profile):
     """A browser that runs no script says why nothing happens."""
     page = Page(url, profile, script=False)
@@ -455,6 +480,7 @@ def main():
             long_session(server.url, profiles + "/long", page_file)
             without_script(server.url, profiles + "/without")
             for viewport in ("desktop", "phone") if SHOTS else ("phone",):
+                queued_paste(server.url, f"{profiles}/queued-{viewport}", viewport, axe)
                 phone(server, f"{profiles}/{viewport}", viewport, axe)
         foreign_origin_refused(port)
     except (AssertionError, WebDriverException) as problem:
