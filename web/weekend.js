@@ -29,7 +29,8 @@
   let shownCharacters = 0;
   let block = null; // the block the game's output goes on in, if any
   let cut = null; // the notice that older text was dropped
-  const history = []; // the lines sent, for the page's life
+  const historyLines = 100; // the lines sent that Up and Down walk through
+  const history = [];
   let historyAt = 0;
   let draft = ""; // the half-typed line while walking the history
   let pasted = []; // lines of a paste that wait for the game's next prompt
@@ -195,6 +196,9 @@
     showTyped(text);
     if (history[history.length - 1] !== text) {
       history.push(text);
+      if (history.length > historyLines) {
+        history.shift();
+      }
     }
     historyAt = history.length;
     say("");
@@ -355,9 +359,11 @@
   });
 
   // Up and Down walk through the lines sent before; Down past the newest
-  // gives back the line that was being typed.
+  // gives back the line that was being typed. While an input method
+  // composes a word, the keys are its own.
   line.addEventListener("keydown", function (event) {
-    if (event.key !== "ArrowUp" && event.key !== "ArrowDown" || event.altKey || event.ctrlKey || event.metaKey) {
+    if (event.key !== "ArrowUp" && event.key !== "ArrowDown" || event.altKey || event.ctrlKey || event.metaKey ||
+        event.isComposing || event.keyCode === 229) {
       return;
     }
     event.preventDefault();

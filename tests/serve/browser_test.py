@@ -14,7 +14,8 @@ game, and after quit the page must refuse input.
 A long session (a bare search listing 10,000 pages) must answer as quickly
 as a short one, at a desktop's speed and at a phone's, and drop its oldest
 text, saying so, beyond its limit. Pasted lines waiting behind a question
-must be counted and can be dropped; a browser without script is told.
+must be counted and can be dropped; the history keeps the last 100 lines
+and leaves the keys to an input method; a browser without script is told.
 
 A phone then pastes, scrolls, opens its keyboard, meets the three endings
 and saves a transcript, with axe-core (AXE_SCRIPT, which ./test.sh installs
@@ -385,7 +386,8 @@ def long_session(url, profile, page_file):
 
 def queued_paste(url, profile, viewport, axe):
     """Pasted lines that wait behind the format command's question, not the
-    game's prompt, show how many they are, and can be dropped."""
+    game's prompt, show how many they are, and can be dropped; Up and Down
+    walk through the last 100 lines sent, not while an input method composes."""
     page = Page(url, profile, viewport, axe)
     try:
         page.welcome()
@@ -403,6 +405,16 @@ def queued_paste(url, profile, viewport, axe):
         check(page.get("queue", "hidden") and page.screen().endswith("(Y/N)?n\n\n> "),
               f"the dropped lines are not sent: {page.screen()[-100:]!r}")
         print("a paste at a question: the waiting lines are counted, and dropped")
+
+        page.paste("".join(f"x{n}\n" for n in range(1, 106)))
+        page.wait_for(lambda: page.screen().endswith("> x105\nI dont understand the command.\n> "),
+                      "105 lines pasted")
+        walked = page.js("const l = arguments[0], up = composing => l.dispatchEvent(new KeyboardEvent('keydown',"
+                         " {key: 'ArrowUp', isComposing: composing, bubbles: true, cancelable: true}));"
+                         "l.value = 'ty'; up(true); const composed = l.value;"
+                         "for (let n = 0; n < 120; n++) up(false); return [composed, l.value]", page.line)
+        check(walked == ["ty", "x6"], f"Up while composing, then as far back as the history goes: {walked}")
+        print("history: the last 100 lines, and nothing while an input method composes")
     finally:
         page.close()
 
