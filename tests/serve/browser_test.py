@@ -9,7 +9,8 @@ One browser plays name, look, a walk, write, hide, search and quit, and
 checks what the page shows after each line; it also hides a page holding
 markup and control bytes, which a second browser then searches for: the
 page must show it as text and run nothing. Leaving the page must end its
-game, and after quit the page must refuse input.
+game, and after quit the page must refuse input. The README and the man
+page must give the same nginx block.
 
 A long session (a bare search listing 10,000 pages) must answer as quickly
 as a short one, at a desktop's speed and at a phone's, and drop its oldest
@@ -210,6 +211,16 @@ class Page:
 
     def close(self):
         self.driver.quit()
+
+
+def proxy_blocks_agree(source):
+    """The README and the man page give the same nginx block."""
+    with open(f"{source}/README.md", encoding="utf-8") as readme, \
+            open(f"{source}/packaging/weekend.6.in", encoding="utf-8") as manual:
+        ours = re.search(r"For nginx[^:]*:\n\n((?:    .*\n|\n)+)", readme.read()).group(1).rstrip("\n")
+        theirs = re.search(r"For nginx:\n\.PP\n\.RS\n\.nf\n(.*?)\n\.fi\n", manual.read(), re.S).group(1)
+    if re.sub("^    ", "", ours, flags=re.M) != theirs.replace("\\-", "-"):
+        sys.exit(f"FAIL: the README's nginx block differs from weekend(6)'s:\n{ours}\n---\n{theirs}")
 
 
 def play(url, profiles, game):
@@ -474,6 +485,7 @@ def out_of_time(*_):
 
 def main():
     game, page_file, web_dir, unit, axe_path = sys.argv[1:6]
+    proxy_blocks_agree(os.path.dirname(web_dir))
     sandbox.need_programs("/usr/bin/websocketd", "/usr/bin/chromium", "/usr/bin/chromedriver")
     axe = None
     if os.path.isfile(axe_path):
