@@ -2,27 +2,39 @@
 // The game runs on the server, one process per WebSocket: whatever it prints
 // arrives as binary frames and is shown as it comes; each line sent is shown
 // after the game's prompt. Everything is inserted as text, never as HTML.
-// The screen (a log) holds text nodes of the game's output, the prompts and
-// the player's lines after them (hidden from screen readers: the player has
-// just typed the line, and the field's sign stands for the prompt), and the
-// page's own notices in [brackets].
+// The log (inside the scrolling screen) holds blocks of the game's output,
+// each with the prompt it ended at and the player's line after it (both
+// hidden from screen readers: the player has just typed the line, and the
+// field's sign stands for the prompt), and the page's own notices in
+// [brackets].
 (function () {
   const PROMPT = "> "; // the engine's one prompt, at the start of a line
   const byId = document.getElementById.bind(document);
   const screen = byId("screen");
+  const log = byId("log");
   const line = byId("line");
   const again = byId("again");
   const below = byId("below");
   const status = byId("status");
+  const queue = byId("queue");
   const encoder = new TextEncoder();
-  const keptCharacters = 500000; // older output is dropped beyond this
+  // The output goes into blocks of a few thousand characters, cut at line
+  // ends: new text lays out a block of its own and leaves the ones above
+  // alone, and blocks out of view are not laid out at all (weekend.css), so
+  // an answer takes as long after hours of play as at the start. Beyond a
+  // million characters the oldest blocks go, and a notice at the top says
+  // so (in the transcript too).
+  const blockCharacters = 4000;
+  const keptCharacters = 1000000;
   let shownCharacters = 0;
-  const history = []; // the lines sent, for the page's life
+  let block = null; // the block the game's output goes on in, if any
+  let cut = null; // the notice that older text was dropped
+  const historyLines = 100; // the lines sent that Up and Down walk through
+  const history = [];
   let historyAt = 0;
   let draft = ""; // the half-typed line while walking the history
   let pasted = []; // lines of a paste that wait for the game's next prompt
   let following = true; // the view shows the newest text
-  let ownScrollTop = -1; // where the page itself last scrolled the screen to
   let game = null;
 
   const address = new URL("./", window.location.href);
@@ -57,19 +69,7 @@
     unstarted: "No game could be started: the server is full or cannot be reached. New game (or Enter) tries again.",
   };
 
-  function add(node) {
-    screen.appendChild(node);
-    shownCharacters += node.textContent.length;
-    trim();
-    follow();
-  }
-
-  function trim() {
-    while (shownCharacters > keptCharacters && screen.firstChild !== screen.lastChild) {
-      shownCharacters -= screen.firstChild.textContent.length;
-      screen.removeChild(screen.firstChild);
-    }
-  }
+  // --- The screen ---
 
   function element(tag, kind, text, hidden) {
     const node = document.createElement(tag);
@@ -81,63 +81,186 @@
     return node;
   }
 
+  // Counts what was put on the screen, drops the oldest blocks beyond the
+  // limit, and offers the way down to new text when the view is elsewhere.
+  function shown(characters) {
+    shownCharacters += characters;
+    if (shownCharacters > keptCharacters) {
+      if (!cut) {
+        cut = log.insertBefore(element("div", "status", "[Older text is no longer kept here.]"), log.firstChild);
+      }
+      while (shownCharacters > keptCharacters && cut.nextSibling && cut.nextSibling !== block) {
+        shownCharacters -= cut.nextSibling.textContent.length;
+        log.removeChild(cut.nextSibling);
+      }
+    }
+    if (!following) {
+      below.hidden = false;
+    }
+  }
+
+  function openBlock() {
+    if (!block) {
+      block = log.appendChild(element("div", "out", ""));
+    }
+    return block;
+  }
+
+  function appendText(text) {
+    const last = openBlock().lastChild;
+    if (last && last.nodeType === Node.TEXT_NODE) {
+      last.appendData(text);
+    } else {
+      block.appendChild(document.createTextNode(text));
+    }
+    shown(text.length);
+  }
+
   // The game's output. A prompt at the end goes into a span of its own,
   // which the input row's sign stands for while it is the last thing shown.
   function showOutput(text) {
-    let last = screen.lastChild;
-    if (last && last.className === "prompt") {
+    const prompt = block && block.lastChild;
+    if (prompt && prompt.className === "prompt") {
       // The game went on without a line: its prompt is plain text after all.
-      screen.removeChild(last);
+      block.removeChild(prompt);
       shownCharacters -= PROMPT.length;
       text = PROMPT + text;
-      last = screen.lastChild;
     }
-    if (last && last.nodeType === Node.TEXT_NODE) {
-      last.appendData(text);
-      shownCharacters += text.length;
-      trim();
-    } else {
-      last = document.createTextNode(text);
-      add(last);
+    while (text !== "") {
+      // A full block takes the rest of its line, then the next one begins.
+      const end = text.indexOf("\n", Math.max(0, blockCharacters - blockLength() - 1)) + 1;
+      appendText(end > 0 ? text.slice(0, end) : text);
+      text = end > 0 ? text.slice(end) : "";
+      if (end > 0 && blockLength() >= blockCharacters) {
+        closeBlock();
+      }
     }
-    if (last.data === PROMPT || last.data.endsWith("\n" + PROMPT)) {
-      const prompt = last.splitText(last.data.length - PROMPT.length);
-      screen.replaceChild(element("span", "prompt", PROMPT, true), prompt);
+    const last = block && block.lastChild;
+    if (last && (last.data === PROMPT || last.data.endsWith("\n" + PROMPT))) {
+      block.replaceChild(element("span", "prompt", PROMPT, true), last.splitText(last.data.length - PROMPT.length));
     }
-    follow();
+  }
+
+  function blockLength() {
+    return block ? block.textContent.length : 0;
+  }
+
+  // The height of a finished block out of view, until it is drawn once, is
+  // guessed from its lines (1.4: the line height).
+  function closeBlock() {
+    if (block) {
+      block.style.containIntrinsicSize = "auto " + 1.4 * block.textContent.split("\n").length + "em";
+      block = null;
+    }
+  }
+
+  // A line the player sent, after the prompt it answers; the game's answer
+  // begins a new block.
+  function showTyped(text) {
+    openBlock().appendChild(element("span", "typed", text + "\n", true));
+    closeBlock();
+    shown(text.length + 1);
   }
 
   function notice(text, kind) {
-    add(element("div", kind || "status", "[" + text + "]"));
+    closeBlock();
+    log.appendChild(element("div", kind || "status", "[" + text + "]"));
+    shown(text.length + 2);
   }
 
   function say(text) {
     status.textContent = text;
   }
 
-  // Keeps the newest text in view, or offers the way down to it.
-  function follow() {
-    if (following) {
-      screen.scrollTop = screen.scrollHeight;
-      ownScrollTop = screen.scrollTop;
-    } else {
-      below.hidden = false;
-    }
+  // The screen scrolls from its end (see weekend.css): while the view is at
+  // the newest text it stays there by itself, as text comes and as the
+  // screen grows shorter. The page only notes whether the player has
+  // scrolled away from it, and brings the view back.
+  function atNewest() {
+    return log.getBoundingClientRect().bottom <= screen.getBoundingClientRect().bottom + 8;
   }
 
-  function toBottom() {
+  function toNewest() {
     following = true;
     below.hidden = true;
-    follow();
+    screen.scrollTop = screen.scrollHeight; // as far toward the newest text as it goes
   }
 
-  function start() {
-    if (game) {
-      notice("New game", "status separator");
+  // --- Lines sent ---
+
+  function sendLine(text) {
+    game.socket.send(encoder.encode(text + "\n"));
+    game.lastLine = text;
+    game.lineSinceOutput = true;
+    game.tail = "";
+    showTyped(text);
+    if (history[history.length - 1] !== text) {
+      history.push(text);
+      if (history.length > historyLines) {
+        history.shift();
+      }
     }
+    historyAt = history.length;
+    say("");
+  }
+
+  // A pasted line goes at the game's prompt, not at another question (the
+  // format command's Y/N): the player answers that one.
+  function sendPasted() {
+    if (pasted.length > 0 && game.socket && game.socket.readyState === WebSocket.OPEN &&
+        game.tail.endsWith("\n" + PROMPT)) {
+      sendLine(pasted.shift());
+    }
+    showQueue();
+  }
+
+  // How many pasted lines wait, and the button that drops them. The count
+  // is a status for screen readers: it changes only when the number does.
+  function showQueue() {
+    const waiting = byId("waiting");
+    const text = pasted.length === 1 ? "1 pasted line waits for the game's prompt." :
+      pasted.length + " pasted lines wait for the game's prompt.";
+    queue.hidden = pasted.length === 0;
+    if (waiting.textContent !== text) {
+      waiting.textContent = text;
+    }
+  }
+
+  // --- The connection and its game ---
+
+  // The game's output, in bytes; a character cut across frames waits for
+  // the rest. Called without data when the connection has closed.
+  function fromGame(g, data) {
+    let text;
+    if (data === undefined) {
+      text = g.decoder.decode();
+    } else if (typeof data === "string") {
+      text = data;
+    } else {
+      text = g.decoder.decode(new Uint8Array(data), {stream: true});
+    }
+    if (text === "") {
+      return;
+    }
+    g.received = true;
+    g.tail = (g.tail + text).slice(-PROMPT.length - 1);
+    g.outputAt = Date.now();
+    g.lineSinceOutput = false;
+    let rest = text;
+    if (g.fresh) {
+      rest = rest.replace(/^\n+/, "");
+      g.fresh = rest === "";
+    }
+    if (rest !== "") {
+      showOutput(rest);
+    }
+    sendPasted();
+  }
+
+  function connect() {
     const g = {
       socket: new WebSocket(address.href),
-      decoder: new TextDecoder("utf-8"), // unfinished characters wait for the next frame
+      decoder: new TextDecoder("utf-8"),
       opened: false,
       received: false,
       fresh: true, // the game's screen clear (a run of line ends) is still to come
@@ -147,7 +270,6 @@
       lineSinceOutput: false,
     };
     game = g;
-    pasted = [];
     g.socket.binaryType = "arraybuffer";
     g.socket.addEventListener("open", function () {
       g.opened = true;
@@ -155,63 +277,44 @@
       say("");
     });
     g.socket.addEventListener("message", function (event) {
-      received(g, typeof event.data === "string" ? event.data : g.decoder.decode(new Uint8Array(event.data), {
-        stream: true
-      }));
+      fromGame(g, event.data);
     });
     g.socket.addEventListener("close", function () {
-      pasted = [];
-      received(g, g.decoder.decode());
+      fromGame(g);
       g.socket = null;
-      notice(endings[ending(g, Date.now())]);
-      document.body.classList.add("ended");
-      again.hidden = false;
-      // The button takes the focus from the field, not from elsewhere.
-      if (document.activeElement === line || document.activeElement === document.body) {
-        again.focus();
-      }
-      line.disabled = true;
-      line.placeholder = "";
+      ended(ending(g, Date.now()));
     });
+  }
+
+  function ended(kind) {
+    pasted = [];
+    showQueue();
+    notice(endings[kind]);
+    document.body.classList.add("ended");
+    again.hidden = false;
+    // The button takes the focus from the field, not from elsewhere.
+    if (document.activeElement === line || document.activeElement === document.body) {
+      again.focus();
+    }
+    line.disabled = true;
+    line.placeholder = "";
+  }
+
+  function newGame() {
+    if (game) {
+      notice("New game", "status separator");
+    }
+    pasted = [];
+    showQueue();
     document.body.classList.remove("ended");
     again.hidden = true;
     line.disabled = false;
     line.placeholder = "connecting...";
     line.focus();
+    connect();
   }
 
-  function received(g, text) {
-    if (text === "") {
-      return;
-    }
-    g.received = true;
-    g.tail = (g.tail + text).slice(-PROMPT.length - 1);
-    g.outputAt = Date.now();
-    g.lineSinceOutput = false;
-    if (g.fresh) {
-      text = text.replace(/^\n+/, "");
-      g.fresh = text === "";
-    }
-    if (text !== "") {
-      showOutput(text);
-    }
-    if (g.tail.endsWith("\n" + PROMPT) && pasted.length > 0) {
-      send(pasted.shift());
-    }
-  }
-
-  function send(text) {
-    game.socket.send(encoder.encode(text + "\n"));
-    game.lastLine = text;
-    game.lineSinceOutput = true;
-    game.tail = "";
-    add(element("span", "typed", text + "\n", true));
-    if (history[history.length - 1] !== text) {
-      history.push(text);
-    }
-    historyAt = history.length;
-    say("");
-  }
+  // --- The player's keys and buttons ---
 
   byId("input").addEventListener("submit", function (event) {
     event.preventDefault();
@@ -222,10 +325,10 @@
       // empty field is too easy a slip.
       say("Nothing was sent: an empty line would end the game. To end it, type quit.");
     } else {
-      send(line.value);
+      sendLine(line.value);
       line.value = "";
       draft = "";
-      toBottom();
+      toNewest();
     }
   });
 
@@ -246,16 +349,21 @@
       return text.trim() !== "";
     }));
     line.setSelectionRange(line.value.length - after.length, line.value.length - after.length);
-    toBottom();
-    if (game.tail.endsWith("\n" + PROMPT) && pasted.length > 0 && game.socket.readyState === WebSocket.OPEN) {
-      send(pasted.shift());
-    }
+    toNewest();
+    sendPasted();
+  });
+  byId("drop").addEventListener("click", function () {
+    pasted = [];
+    showQueue();
+    line.focus();
   });
 
   // Up and Down walk through the lines sent before; Down past the newest
-  // gives back the line that was being typed.
+  // gives back the line that was being typed. While an input method
+  // composes a word, the keys are its own.
   line.addEventListener("keydown", function (event) {
-    if (event.key !== "ArrowUp" && event.key !== "ArrowDown" || event.altKey || event.ctrlKey || event.metaKey) {
+    if (event.key !== "ArrowUp" && event.key !== "ArrowDown" || event.altKey || event.ctrlKey || event.metaKey ||
+        event.isComposing || event.keyCode === 229) {
       return;
     }
     event.preventDefault();
@@ -270,38 +378,21 @@
   document.addEventListener("keydown", function (event) {
     if (event.key === "Enter" && !game.socket && event.target.tagName !== "BUTTON") {
       event.preventDefault();
-      start();
+      newGame();
     }
   });
-  again.addEventListener("click", start);
+  again.addEventListener("click", newGame);
 
   screen.addEventListener("scroll", function () {
-    // The page's own scroll keeps it following, even when the screen has
-    // grown shorter (a keyboard opening) before this event came.
-    following = screen.scrollTop === ownScrollTop ||
-      screen.scrollTop + screen.clientHeight >= screen.scrollHeight - 8;
+    following = atNewest();
     if (following) {
       below.hidden = true;
     }
   });
   below.addEventListener("click", function () {
-    toBottom();
+    toNewest();
     (line.disabled ? again : line).focus();
   });
-  // A phone's keyboard opening makes the view shorter: keep the newest text
-  // in it. Where the keyboard only covers the page (the visual viewport
-  // shrinks, the layout does not), the page takes the visible height.
-  new ResizeObserver(function () {
-    if (following) {
-      follow();
-    }
-  }).observe(screen);
-  if (window.visualViewport) {
-    window.visualViewport.addEventListener("resize", function () {
-      const viewport = window.visualViewport;
-      document.body.style.height = viewport.scale > 1.01 ? "" : viewport.height + "px";
-    });
-  }
 
   screen.addEventListener("click", function () {
     if (!line.disabled && window.getSelection().isCollapsed) {
@@ -314,11 +405,11 @@
   function transcript() {
     let text = "weekend, played at " + address.host + "; saved " + new Date().toString() + ".\n" +
       "Lines in [brackets] are notices of the web page, not of the game.\n\n";
-    for (const node of screen.childNodes) {
-      if (node.nodeType === Node.ELEMENT_NODE && node.tagName === "DIV") {
-        text += (text.endsWith("\n") ? "" : "\n") + node.textContent + "\n";
-      } else {
+    for (const node of log.children) {
+      if (node.className === "out") {
         text += node.textContent;
+      } else {
+        text += (text.endsWith("\n") ? "" : "\n") + node.textContent + "\n";
       }
     }
     return text;
@@ -340,5 +431,5 @@
     }
   });
 
-  start();
+  newGame();
 })();
