@@ -67,6 +67,9 @@ struct Connection {
     // Telnet: pairs of a position on the connection (bytes written) and the
     // output offset that the bytes up to it carry.
     std::deque<std::pair<std::uint64_t, std::uint64_t>> marks;
+    // Web: the player's lines shown again are those kept from here on, after
+    // the input count given.
+    std::uint64_t typedInput = 0;
     bool closing = false; // closed once the queue is written
 };
 
@@ -164,6 +167,7 @@ private:
     int toGame = -1;
     int fromGame = -1;
     std::string pendingInput; // the player's text not yet taken by the game
+    std::string typing;       // the line the player is typing, as far as it is kept
     bool inputEnds = false;   // the game's input is closed once pendingInput is in
     bool over = false;        // the game has ended
     int status = 0;           // its wait status
@@ -273,6 +277,7 @@ void Holder::startGame()
     toGame = started.input;
     fromGame = started.output;
     log = OutputLog();
+    typing.clear();
     inputCount = 0;
     named = false;
     over = false;
@@ -280,6 +285,7 @@ void Holder::startGame()
     inputEnds = false;
     if (player) {
         player->sent = 0;
+        player->typedInput = 0;
         player->marks.assign({{player->written + player->queue.size(), 0}});
     }
 }
@@ -562,8 +568,18 @@ void Holder::forward(std::string_view text)
         return;
     }
     pendingInput.append(text);
+    // The lines, for a page that shows the game again.
+    for (std::size_t lineEnd = text.find('\n'); lineEnd != std::string_view::npos; lineEnd = text.find('\n')) {
+        typing.append(text.substr(0, std::min(lineEnd, OutputLog::typedLimit - std::min(typing.size(),
+                                                                                        OutputLog::typedLimit))));
+        inputCount += lineEnd + 1;
+        log.typed(inputCount, typing);
+        typing.clear();
+        named = true;
+        text.remove_prefix(lineEnd + 1);
+    }
+    typing.append(text.substr(0, OutputLog::typedLimit - std::min(typing.size(), OutputLog::typedLimit)));
     inputCount += text.size();
-    named = named || text.find('\n') != std::string_view::npos;
 }
 
 // Fills the player's queue from the log, as far as the queue may grow, or
@@ -574,10 +590,25 @@ void Holder::pump(bool everything)
         return;
     }
     Connection& connection = *player;
-    while (connection.sent < log.end() && (everything || connection.queue.size() < backlog)) {
+    const bool web = connection.kind == Kind::web;
+    const std::deque<OutputLog::Typed>& lines = log.lines();
+    auto line = std::upper_bound(lines.begin(), lines.end(), connection.typedInput,
+                                 [](std::uint64_t input, const OutputLog::Typed& typed) { return input < typed.input; });
+    while (everything || connection.queue.size() < backlog) {
+        // A page hears of the player's lines where they came in the output.
+        if (web && line != lines.end() && line->at <= connection.sent) {
+            frame::append(connection.queue, frame::typed, std::to_string(line->input) + " " + line->text);
+            connection.typedInput = line->input;
+            ++line;
+            continue;
+        }
+        if (connection.sent >= log.end()) {
+            break;
+        }
         const std::uint64_t from = std::max(connection.sent, log.start());
-        const std::string_view bytes = log.from(from, chunk);
-        if (connection.kind == Kind::web) {
+        const std::uint64_t until = web && line != lines.end() ? std::min(line->at, log.end()) : log.end();
+        const std::string_view bytes = log.from(from, static_cast<std::size_t>(std::min<std::uint64_t>(until - from, chunk)));
+        if (web) {
             frame::append(connection.queue, frame::output, bytes);
         } else {
             appendNvt(connection.queue, bytes);
@@ -767,6 +798,13 @@ void Holder::attach(Connection connection, std::uint64_t from)
     from = std::clamp(from, log.start(), log.end());
     confirmed = from;
     connection.sent = from;
+    // The lines typed before from are the page's already.
+    for (const OutputLog::Typed& line : log.lines()) {
+        if (line.at >= from) {
+            break;
+        }
+        connection.typedInput = line.input;
+    }
     connection.marks.assign({{0, from}});
     if (connection.kind == Kind::web) {
         frame::append(connection.queue, frame::hello,

@@ -12,6 +12,7 @@ namespace frame {
 constexpr char hello = 'H';    // the game is there: a JSON object
 constexpr char output = 'O';   // the game's output
 constexpr char received = 'A'; // the input bytes received in all, in digits
+constexpr char typed = 'I';    // a line the player typed: the input bytes in all after it, a blank, the line
 constexpr char end = 'E';      // how the game ended, one word; the connection closes
 
 // How a web game's connection ends: the words of an end frame.

@@ -1,7 +1,11 @@
 "use strict";
-// The game runs on the server, one process per WebSocket: whatever it prints
-// arrives as binary frames and is shown as it comes; each line sent is shown
-// after the game's prompt. Everything is inserted as text, never as HTML.
+// The game runs on the server, in a process of its own that outlives any one
+// WebSocket: the page talks to it in the frames of docs/web-protocol.md, so
+// that a connection that drops (a phone switching apps, a reload, the
+// server's web service restarting) costs nothing: the page reconnects and
+// the game goes on where it was. What the game prints is shown as it comes;
+// each line sent is shown after the game's prompt. Everything is inserted as
+// text, never as HTML.
 // The log (inside the scrolling screen) holds blocks of the game's output,
 // each with the prompt it ended at and the player's line after it (both
 // hidden from screen readers: the player has just typed the line, and the
@@ -40,33 +44,22 @@
   const address = new URL("./", window.location.href);
   address.protocol = address.protocol === "https:" ? "wss:" : "ws:";
   address.hash = "";
+  address.search = "";
 
-  // How a game's WebSocket came to close. websocketd closes it the same way
-  // whatever happened (code 1006, no close frame), and the game's bytes stay
-  // as they are, so the page judges from what it saw itself:
-  function ending(g, now) {
-    // Never opened, or not a byte came: the server was full or unreachable.
-    if (!g.opened || !g.received) {
-      return "unstarted";
-    }
-    // A line sent and nothing since: the game ends at quit and exit without
-    // a word; after any other line the connection broke before the answer.
-    if (g.lineSinceOutput) {
-      return /^(quit|exit)$/.test(g.lastLine) ? "over" : "lost";
-    }
-    // The game had printed its prompt: it was waiting for its player.
-    if (g.tail === "\n" + PROMPT) {
-      return "lost";
-    }
-    // Ending by itself (kill me, the idle farewell), a game closes right
-    // after its last words; one silent for long at another question (the
-    // format command's Y/N) lost its connection.
-    return now - g.outputAt < 3000 ? "over" : "lost";
-  }
+  // How a game ended, as its server says (the end frame's word), or why the
+  // page has none.
   const endings = {
-    over: "The game has ended. New game (or Enter) starts another.",
-    lost: "The connection to the game was lost (network or server trouble). New game (or Enter) starts another.",
-    unstarted: "No game could be started: the server is full or cannot be reached. New game (or Enter) tries again.",
+    ended: "The game has ended. New game (or Enter) starts another.",
+    stopped: "The game stopped unexpectedly on the server. New game (or Enter) starts another.",
+    full: "No game could be started: the server is full. New game (or Enter) tries again.",
+    expired: "This game cannot be resumed: it waited too long for you, or the server was restarted. New game " +
+      "(or Enter) starts another.",
+    elsewhere: "This game goes on in another window. New game (or Enter) starts another one here.",
+    unstarted: "No game could be started: the server cannot be reached. New game (or Enter) tries again.",
+    lost: "The connection to the game was lost, and this server does not keep games. New game (or Enter) starts " +
+      "another.",
+    gone: "The connection to the game was lost and could not be restored in time. New game (or Enter) starts " +
+      "another.",
   };
 
   // --- The screen ---
@@ -188,10 +181,19 @@
 
   // --- Lines sent ---
 
+  // A line goes to the game at once if it can, and in any case waits in the
+  // game's list of unreceived lines until the server says it has it: a line
+  // sent just before a connection dropped goes again on the next one only
+  // if it did not arrive.
   function sendLine(text) {
-    game.socket.send(encoder.encode(text + "\n"));
-    game.lastLine = text;
-    game.lineSinceOutput = true;
+    const bytes = encoder.encode(text + "\n");
+    game.sent += bytes.length;
+    game.shownInput = game.sent;
+    game.unreceived.push({bytes: bytes, end: game.sent});
+    if (game.greeted) {
+      game.socket.send(bytes);
+      watchReceipt(game);
+    }
     game.tail = "";
     showTyped(text);
     if (history[history.length - 1] !== text) {
@@ -207,8 +209,7 @@
   // A pasted line goes at the game's prompt, not at another question (the
   // format command's Y/N): the player answers that one.
   function sendPasted() {
-    if (pasted.length > 0 && game.socket && game.socket.readyState === WebSocket.OPEN &&
-        game.tail.endsWith("\n" + PROMPT)) {
+    if (pasted.length > 0 && game.greeted && game.tail.endsWith("\n" + PROMPT)) {
       sendLine(pasted.shift());
     }
     showQueue();
@@ -228,24 +229,16 @@
 
   // --- The connection and its game ---
 
-  // The game's output, in bytes; a character cut across frames waits for
-  // the rest. Called without data when the connection has closed.
-  function fromGame(g, data) {
-    let text;
-    if (data === undefined) {
-      text = g.decoder.decode();
-    } else if (typeof data === "string") {
-      text = data;
-    } else {
-      text = g.decoder.decode(new Uint8Array(data), {stream: true});
-    }
+  const TOKEN = "weekend.token"; // the game's token in sessionStorage: per tab, kept across a reload
+  const stallSeen = 3000; // ms without the server's receipt for a line before the page says so
+  const stallGiveUp = 10000; // and before it tries a new connection
+
+  // The game's output, as text: shown, and the pasted lines sent at its prompt.
+  function fromGame(g, text) {
     if (text === "") {
       return;
     }
-    g.received = true;
     g.tail = (g.tail + text).slice(-PROMPT.length - 1);
-    g.outputAt = Date.now();
-    g.lineSinceOutput = false;
     let rest = text;
     if (g.fresh) {
       rest = rest.replace(/^\n+/, "");
@@ -257,38 +250,240 @@
     sendPasted();
   }
 
-  function connect() {
-    const g = {
-      socket: new WebSocket(address.href),
-      decoder: new TextDecoder("utf-8"),
-      opened: false,
-      received: false,
+  // A game, new or (with a token) one to resume, and its first connection.
+  function start(token) {
+    game = {
+      token: token, // null until the server names the game
+      seen: 0, // the game's output bytes shown so far
+      sent: 0, // the input bytes sent in all
+      shownInput: 0, // the input bytes shown on the screen as typed lines
+      unreceived: [], // lines sent that the server has not confirmed: bytes, and the count after them
+      // Seconds the server keeps the game for its player; until it says, a
+      // page that comes back with a token tries for a minute.
+      hold: token ? 60 : 0,
+      decoder: new TextDecoder("utf-8"), // a character cut between frames or connections waits for the rest
       fresh: true, // the game's screen clear (a run of line ends) is still to come
       tail: "", // the last characters the game printed
-      outputAt: 0,
-      lastLine: "",
-      lineSinceOutput: false,
+      socket: null,
+      greeted: false, // this connection's hello came
+      connected: false, // some connection ever had its hello
+      over: false,
+      leaving: false, // the page closed the connection itself, to be kept by the browser
+      lostAt: 0,
+      tries: 0,
+      retry: 0,
+      stall: 0,
     };
-    game = g;
-    g.socket.binaryType = "arraybuffer";
-    g.socket.addEventListener("open", function () {
-      g.opened = true;
-      line.placeholder = "";
+    connect(game);
+  }
+
+  function connect(g) {
+    clearTimeout(g.retry);
+    g.retry = 0;
+    const socket = new WebSocket(address.href);
+    socket.binaryType = "arraybuffer";
+    g.socket = socket;
+    g.greeted = false;
+    g.frames = new Uint8Array(0);
+    socket.addEventListener("open", function () {
+      socket.send(encoder.encode(g.token ? "weekend/1 resume " + g.token + " " + g.seen + "\n" : "weekend/1 new\n"));
+    });
+    socket.addEventListener("message", function (event) {
+      if (g.socket === socket) {
+        received(g, new Uint8Array(event.data));
+      }
+    });
+    socket.addEventListener("close", function () {
+      if (g.socket === socket) {
+        closed(g);
+      }
+    });
+  }
+
+  // Frames: a type letter, the payload's length in 4 bytes, the payload. A
+  // frame cut across messages waits for its end.
+  function received(g, bytes) {
+    let frames = bytes;
+    if (g.frames.length > 0) {
+      frames = new Uint8Array(g.frames.length + bytes.length);
+      frames.set(g.frames);
+      frames.set(bytes, g.frames.length);
+    }
+    let at = 0;
+    while (frames.length - at >= 5 && g.socket) {
+      const size = frames[at + 1] * 16777216 + frames[at + 2] * 65536 + frames[at + 3] * 256 + frames[at + 4];
+      if (frames.length - at - 5 < size) {
+        break;
+      }
+      frame(g, String.fromCharCode(frames[at]), frames.subarray(at + 5, at + 5 + size));
+      at += 5 + size;
+    }
+    g.frames = frames.slice(at);
+  }
+
+  function frame(g, kind, payload) {
+    if (kind === "O") {
+      g.seen += payload.length;
+      fromGame(g, g.decoder.decode(payload, {stream: true}));
+    } else if (kind === "I") {
+      // A line the player typed, sent again with the output around it: shown
+      // unless this page showed it when it was sent (after a reload, or in
+      // another tab, it did not).
+      const text = new TextDecoder().decode(payload);
+      const input = Number(text.slice(0, text.indexOf(" ")));
+      if (input > g.shownInput) {
+        g.shownInput = input;
+        g.tail = "";
+        showTyped(text.slice(text.indexOf(" ") + 1));
+      }
+    } else if (kind === "A") {
+      receipt(g, Number(new TextDecoder().decode(payload)));
+    } else if (kind === "H") {
+      hello(g, JSON.parse(new TextDecoder().decode(payload)));
+    } else if (kind === "E") {
+      g.socket.close();
+      over(g, new TextDecoder().decode(payload));
+    }
+  }
+
+  // The game is there: kept under its token, it goes on from what the page
+  // has shown, and gets again whatever the server had not received.
+  function hello(g, said) {
+    g.token = said.token;
+    sessionStorage.setItem(TOKEN, g.token);
+    if (said.output > g.seen) {
+      notice(g.seen === 0 ? "The game goes on; its earlier text is no longer kept." :
+        "Some of the game's text was lost on the way; it goes on below.");
+    }
+    if (said.output > 0) {
+      g.fresh = false;
+    }
+    g.seen = said.output;
+    g.hold = said.hold;
+    g.greeted = true;
+    g.connected = true;
+    g.lostAt = 0;
+    g.tries = 0;
+    if (g.unreceived.length === 0) {
+      g.sent = said.input;
+    }
+    receipt(g, said.input);
+    for (const waiting of g.unreceived) {
+      const start = waiting.end - waiting.bytes.length;
+      g.socket.send(said.input > start ? waiting.bytes.subarray(said.input - start) : waiting.bytes);
+    }
+    watchReceipt(g);
+    line.placeholder = "";
+    say("");
+    sendPasted();
+  }
+
+  // The server has received count bytes of input in all.
+  function receipt(g, count) {
+    while (g.unreceived.length > 0 && g.unreceived[0].end <= count) {
+      g.unreceived.shift();
+    }
+    if (g.unreceived.length === 0 && g.stall) {
+      clearTimeout(g.stall);
+      g.stall = 0;
       say("");
-    });
-    g.socket.addEventListener("message", function (event) {
-      fromGame(g, event.data);
-    });
-    g.socket.addEventListener("close", function () {
-      fromGame(g);
-      g.socket = null;
-      ended(ending(g, Date.now()));
-    });
+    }
+  }
+
+  // A line that gets no receipt (a link that went silent: answers stop, and
+  // nothing closes) is said to wait, and then tried again on a new connection.
+  function watchReceipt(g) {
+    if (g.stall || g.unreceived.length === 0) {
+      return;
+    }
+    g.stall = setTimeout(function () {
+      say("No answer from the server yet...");
+      g.stall = setTimeout(function () {
+        g.stall = 0;
+        if (g.socket && g.unreceived.length > 0) {
+          g.socket.close();
+          closed(g);
+        }
+      }, stallGiveUp - stallSeen);
+    }, stallSeen);
+  }
+
+  // A connection closed without an end frame: the game waits on the server
+  // for its player, and the page comes back to it, at once and then with a
+  // growing pause, and again as soon as the page is seen or the browser is
+  // online.
+  function closed(g) {
+    g.socket = null;
+    g.greeted = false;
+    clearTimeout(g.stall);
+    g.stall = 0;
+    if (g.over || g.leaving) {
+      return;
+    }
+    if (!g.connected && !g.token) {
+      over(g, "unstarted");
+      return;
+    }
+    if (g.hold === 0) {
+      over(g, "lost");
+      return;
+    }
+    const now = Date.now();
+    g.lostAt = g.lostAt || now;
+    if (now - g.lostAt > g.hold * 1000) {
+      over(g, "gone");
+      return;
+    }
+    say("The connection was lost: reconnecting...");
+    g.retry = setTimeout(function () {
+      connect(g);
+    }, Math.min(15000, 250 * Math.pow(2, g.tries++)));
+  }
+
+  function reconnectNow() {
+    if (game && !game.over && !game.socket && (game.connected || game.token)) {
+      game.leaving = false;
+      connect(game);
+    }
+  }
+  document.addEventListener("visibilitychange", function () {
+    if (document.visibilityState === "visible") {
+      reconnectNow();
+    }
+  });
+  window.addEventListener("online", reconnectNow);
+
+  // Leaving the page closes its connection, so that the browser may keep the
+  // page for Back and Forward; the game waits on the server, and the page
+  // that comes back, or the tab restored, resumes it.
+  window.addEventListener("pagehide", function () {
+    if (game && game.socket) {
+      game.leaving = true;
+      game.socket.close();
+      game.socket = null;
+    }
+  });
+  window.addEventListener("pageshow", function (event) {
+    if (event.persisted) {
+      reconnectNow();
+    }
+  });
+
+  function over(g, kind) {
+    g.over = true;
+    g.socket = null;
+    clearTimeout(g.retry);
+    fromGame(g, g.decoder.decode());
+    if (kind !== "full" && kind !== "unstarted") {
+      sessionStorage.removeItem(TOKEN);
+    }
+    ended(endings[kind] ? kind : "stopped");
   }
 
   function ended(kind) {
     pasted = [];
     showQueue();
+    say("");
     notice(endings[kind]);
     document.body.classList.add("ended");
     again.hidden = false;
@@ -300,7 +495,7 @@
     line.placeholder = "";
   }
 
-  function newGame() {
+  function newGame(token) {
     if (game) {
       notice("New game", "status separator");
     }
@@ -311,14 +506,14 @@
     line.disabled = false;
     line.placeholder = "connecting...";
     line.focus();
-    connect();
+    start(typeof token === "string" ? token : null);
   }
 
   // --- The player's keys and buttons ---
 
   byId("input").addEventListener("submit", function (event) {
     event.preventDefault();
-    if (!game.socket || game.socket.readyState !== WebSocket.OPEN) {
+    if (!game.connected) {
       say("The game is still starting: wait a moment.");
     } else if (line.value === "") {
       // An empty line would end the game, as at a terminal; here Enter on an
@@ -337,7 +532,7 @@
   // would end the game and are left out.
   line.addEventListener("paste", function (event) {
     const lines = (event.clipboardData ? event.clipboardData.getData("text/plain") : "").split(/\r\n|\r|\n/);
-    if (lines.length < 2 || !game.socket) {
+    if (lines.length < 2 || game.over) {
       return;
     }
     event.preventDefault();
@@ -376,7 +571,7 @@
 
   // After an ending, Enter anywhere but on another button starts a new game.
   document.addEventListener("keydown", function (event) {
-    if (event.key === "Enter" && !game.socket && event.target.tagName !== "BUTTON") {
+    if (event.key === "Enter" && game.over && event.target.tagName !== "BUTTON") {
       event.preventDefault();
       newGame();
     }
@@ -424,12 +619,6 @@
     }, 60000);
   });
 
-  // Leaving the page ends the game at once instead of leaving it waiting.
-  window.addEventListener("pagehide", function () {
-    if (game.socket) {
-      game.socket.close();
-    }
-  });
-
-  newGame();
+  // A reload, or a tab restored, comes back to the tab's game.
+  newGame(sessionStorage.getItem(TOKEN));
 })();

@@ -1,16 +1,26 @@
 #!/usr/bin/python3
 """Browser play: headless Chromium against the web page served by websocketd.
 
-    browser_test.py GAME PAGE_FILE WEB_DIR WEB_UNIT AXE_SCRIPT
+    browser_test.py GAME DOOR PAGE_FILE WEB_DIR WEB_UNIT AXE_SCRIPT
 
 websocketd runs with the options of the web service's unit (WEB_UNIT), only
-with this build's game and web folder, in private namespaces (sandbox.py).
-One browser plays name, look, a walk, write, hide, search and quit, and
-checks what the page shows after each line; it also hides a page holding
-markup and control bytes, which a second browser then searches for: the
-page must show it as text and run nothing. Leaving the page must end its
-game, and after quit the page must refuse input. The README and the man
-page must give the same nginx block.
+with this build's door, game and web folder, in private namespaces
+(sandbox.py); each page's game is held by a door of its own. One browser
+plays name, look, a walk, write, hide, search and quit, and checks what the
+page shows after each line; it also hides a page holding markup and control
+bytes, which a second browser then searches for: the page must show it as
+text and run nothing. Leaving the page holds its game, and Back comes back
+to it; after quit the page must refuse input. The README and the man page
+must give the same nginx block.
+
+Held games: a game played through a proxy of the test's own that cuts the
+connection under the page at random points (once right after a line is
+sent, once in the middle of a long answer) must show the very text of the
+same game played without a drop, notices aside; a reload shows the game
+again and plays on; a duplicated tab takes the game over and the first one
+says so; a game waits no longer than its resume limit; and the page gives
+each ending its own words: ended, stopped, full, expired, elsewhere,
+unreachable.
 
 A long session (a bare search listing 10,000 pages) must answer as quickly
 as a short one, at a desktop's speed and at a phone's, and drop its oldest
@@ -18,8 +28,9 @@ text, saying so, beyond its limit. Pasted lines waiting behind a question
 must be counted and can be dropped; the history keeps the last 100 lines
 and leaves the keys to an input method; a browser without script is told.
 
-A phone then pastes, scrolls, opens its keyboard, meets the three endings
-and saves a transcript, with axe-core (AXE_SCRIPT, which ./test.sh installs
+A phone then pastes, scrolls, opens its keyboard, loses its server (which
+comes back: the game goes on), ends its game, finds no server for the next
+one and saves a transcript, with axe-core (AXE_SCRIPT, which ./test.sh installs
 as root) checking each state at WCAG 2.1 AA; without axe-core the rest runs
 and the test then counts as skipped, naming the missing check.
 WEEKEND_SCREENSHOTS=FOLDER runs that at 1280x800 too, and saves a
@@ -28,16 +39,19 @@ screenshot of every state in FOLDER.
 
 import glob
 import os
+import random
 import re
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import sandbox
 
-LIMIT = 240  # seconds for the whole run
+LIMIT = 420  # seconds for the whole run
 WAIT = 20  # seconds for any one answer
 
 LOOKOUT = "quick look to the left.....\nquick look to the right.....  Nobody there\n"
@@ -102,7 +116,11 @@ class Page:
         self.viewport, self.axe_script = viewport, axe
         self.resize(VIEWPORTS[viewport][1])
         self.driver.get(url)
-        self.line = self.driver.find_element(By.ID, "line")
+
+    @property
+    def line(self):
+        """The field, as the page has it now (a reload makes a new one)."""
+        return self.driver.find_element(By.ID, "line")
 
     def resize(self, height):
         """The viewport's size exactly, as a phone's or a desktop's."""
@@ -118,6 +136,14 @@ class Page:
 
     def screen(self):
         return self.get("screen", "textContent")
+
+    def game_text(self):
+        """The screen's text without the page's own notices."""
+        return self.js("return [...document.getElementById('log').children].filter(n =>"
+                       " !n.classList.contains('status')).map(n => n.textContent).join('')")
+
+    def notices(self):
+        return self.js("return [...document.querySelectorAll('#log > .status')].map(n => n.textContent)")
 
     def state(self, name, axe=True):
         """A screenshot where asked for; nothing refused by the page's own
@@ -259,9 +285,18 @@ def play(url, profiles, game):
         print("first browser: quit disables the input")
         wait_for_games(game, 1, "the first game ends with quit")
 
+        # Leaving holds the game; Back comes back to it, as it was.
+        shown = second.game_text()
         second.driver.get("about:blank")
-        wait_for_games(game, 0, "leaving the page ends its game")
-        print("second browser: leaving the page ends its game")
+        time.sleep(1)
+        wait_for_games(game, 1, "leaving the page holds its game")
+        second.driver.back()
+        second.wait_for(lambda: second.game_text() == shown and second.line.is_enabled(), "Back, to the held game")
+        second.expect("look", lambda a: a.startswith("\nOld mysterious Library\n"), "the same game after Back")
+        second.line.send_keys("quit" + Keys.ENTER)
+        second.wait_for(lambda: second.screen().endswith("[" + ENDINGS["ended"] + "]"), "quit after Back")
+        wait_for_games(game, 0, "the games end with quit")
+        print("second browser: leaving the page holds its game, and Back comes back to it")
     finally:
         first.close()
         if second:
@@ -271,6 +306,10 @@ def play(url, profiles, game):
 def phone(server, profile, viewport, axe):
     """A phone's field, paste, scrolling and keyboard, the three endings and a
     new game after each, and the transcript."""
+    # The games that earlier pages left held end, so that this page's is the one running.
+    for pid in sandbox.games(server.game):
+        os.kill(pid, signal.SIGKILL)
+    wait_for_games(server.game, 0, "the held games ended")
     page = Page(server.url, profile, viewport, axe)
     try:
         page.welcome()
@@ -323,36 +362,35 @@ def phone(server, profile, viewport, axe):
             page.resize(VIEWPORTS[viewport][1])
             page.driver.execute_cdp_cmd("Emulation.setCPUThrottlingRate", {"rate": 1})
 
+        # The server goes (as a crash would), and comes back: the game, held
+        # meanwhile, goes on where it was.
+        server.stop(games=False)
+        page.wait_for(lambda: "reconnecting" in page.get("status", "textContent"), "the server gone mid-game")
+        page.state("reconnecting")
+        server.start()
+        page.expect("ne", lambda a: a.startswith("\nStreet\n"), "the same game once the server is back")
+        page.line.send_keys("quit" + Keys.ENTER)
+        page.wait_for(lambda: page.screen().endswith("\n> quit\n[" + ENDINGS["ended"] + "]"), "quit")
+        page.state("ended")
         server.stop()
-        page.wait_for(lambda: "[The connection to the game was lost" in page.screen(), "the server killed mid-game")
-        page.state("lost")
-        page.driver.find_element(By.ID, "again").click()
-        page.wait_for(lambda: page.screen().endswith("[No game could be started: the server is full or cannot be "
-                                                     "reached. New game (or Enter) tries again.]"), "no server")
+        page.driver.switch_to.active_element.send_keys(Keys.ENTER)
+        page.wait_for(lambda: page.screen().endswith("[New game][" + ENDINGS["unstarted"] + "]"), "no server")
         page.state("unstarted")
         server.start()
-        page.driver.switch_to.active_element.send_keys(Keys.ENTER)
+        page.driver.find_element(By.ID, "again").click()
         page.welcome()
         page.state("new-game", axe=False)
-        page.say("Di")
-        page.line.send_keys("quit" + Keys.ENTER)
-        page.wait_for(lambda: page.screen().endswith("\n> quit\n[The game has ended. New game (or Enter) starts "
-                                                     "another.]"), "quit")
-        page.state("ended")
 
         saved = page.transcript()
         # The screen's text, with each notice on a line of its own.
         check(saved.replace("\n", "").endswith(page.screen().replace("\n", "")) and all(
-            text in saved for text in ("\n> look\n\nEntrance area\n", "\n[The connection to the game was lost",
-                                       "\n[New game]\nHave fun.", "\n> quit\n[The game has ended.")),
+            text in saved for text in ("\n> look\n\nEntrance area\n", "\n> quit\n[The game has ended.",
+                                       "\n[New game]\n[No game could be", "\n[New game]\nHave fun.")),
               f"the transcript shows what the screen does: {saved[-400:]!r}")
-        page.driver.find_element(By.ID, "again").click()
-        page.welcome()
-        print(f"{viewport}: paste, history, an empty Enter, scrolling, the three endings and new games, the transcript"
-              + (", the keyboard" if viewport == "phone" else "") + ": as expected")
+        print(f"{viewport}: paste, history, an empty Enter, scrolling, a server that went and came back, an end, no "
+              "server, new games, the transcript" + (", the keyboard" if viewport == "phone" else "") + ": as expected")
     finally:
         page.close()
-    wait_for_games(server.game, 0, "closing the browser ends its game")
 
 
 def long_session(url, profile, page_file):
@@ -440,6 +478,106 @@ def without_script(url, profile):
         page.close()
 
 
+def drops(server, proxy, profiles):
+    """A game played through the proxy, which cuts the connection under the
+    page at random points after each line (seeded, and printed): right after
+    a line is sent (a page written then is written once) and in the middle
+    of a long answer among them. The page reconnects and resumes each time;
+    in the end it shows the very text of the same game played without a
+    drop, byte for byte, notices aside."""
+    moves = ["Dora", "look", "e", "ne", "e", "take book", "write page 5 " + WIDE, "examine page", "write page 6 once",
+             "inventory", "help more", "examine page", "search 99", "w", "look", "quit"]
+    reference = Page(server.url, profiles + "/reference")
+    try:
+        reference.welcome()
+        for move in moves[:-1]:
+            reference.say(move)
+        expected = reference.game_text()
+        reference.line.send_keys("quit" + Keys.ENTER)
+        reference.wait_for(lambda: reference.screen().endswith("[" + ENDINGS["ended"] + "]"), "the reference's end")
+    finally:
+        reference.close()
+    seed = random.randrange(1 << 32)
+    chance = random.Random(seed)
+    page = Page(proxy.url, profiles + "/drops")
+    try:
+        page.welcome()
+        page.say(moves[0])  # a game that never got past its name prompt is not held
+        for move in moves[1:-1]:
+            # Right after the line, once during the long answer, or a little later.
+            delay = 0 if move == "write page 6 once" else chance.choice([0, 0.002, 0.01, 0.03])
+            cutter = threading.Timer(delay, proxy.cut)
+            cutter.start()
+            page.say(move)
+            cutter.join()
+        shown = page.game_text()
+        agree = next((at for at in range(len(shown) + 1) if shown[at:at + 1] != expected[at:at + 1]), len(shown))
+        check(shown == expected, f"with drops (seed {seed}) the page shows another game: the first {agree} "
+              f"characters agree, then {shown[agree:agree + 80]!r} against {expected[agree:agree + 80]!r}")
+        check(not page.notices(), f"nothing was lost on the way: {page.notices()}")
+        print(f"{len(moves) - 2} drops (seed {seed}): the page shows the game as played without them, byte for byte")
+        page.line.send_keys("quit" + Keys.ENTER)
+        page.wait_for(lambda: page.screen().endswith("[" + ENDINGS["ended"] + "]"), "the end after the drops")
+    finally:
+        page.close()
+
+
+def held_games(server, profiles):
+    """A reload; a duplicated tab; the words of the endings stopped, full and
+    expired."""
+    page = Page(server.url, profiles + "/held")
+    try:
+        page.welcome()
+        for move in ("Ed", "take socks", "e"):
+            page.say(move)
+        shown = page.game_text()
+        page.driver.refresh()
+        page.wait_for(lambda: page.game_text() == shown and page.line.is_enabled(), "the game after a reload")
+        page.expect("inventory", lambda a: a == "\nYour inventory: \ndirty socks\n", "the same game after a reload")
+        first = page.driver.current_window_handle
+        page.js("window.open(location.href)")  # a duplicated tab: the same sessionStorage
+        page.driver.switch_to.window([handle for handle in page.driver.window_handles if handle != first][0])
+        page.wait_for(lambda: page.game_text().endswith("dirty socks\n> "), "the game in the second tab")
+        page.driver.switch_to.window(first)
+        page.wait_for(lambda: page.screen().endswith("[" + ENDINGS["elsewhere"] + "]"), "the first tab's notice")
+        page.state("elsewhere")
+        time.sleep(1)  # nor does the first tab come back by itself
+        check(page.screen().endswith("[" + ENDINGS["elsewhere"] + "]"), "the first tab stays out of the game")
+        page.driver.close()
+        page.driver.switch_to.window(page.driver.window_handles[0])
+        page.expect("w", lambda a: a.startswith("\nYour Room\n"), "the second tab plays on")
+        [game] = sandbox.games(server.game)
+        os.kill(game, signal.SIGKILL)
+        page.wait_for(lambda: page.screen().endswith("[" + ENDINGS["stopped"] + "]"), "a game killed")
+        # Eight games held from one address, which is as many as it may have.
+        for _ in range(8):
+            holder = websocket.create_connection(f"ws://127.0.0.1:{server.port}/", timeout=WAIT)
+            holder.send_binary(b"weekend/1 new\n")
+            said = b""
+            while b"> " not in said:
+                said += holder.recv()
+            holder.send_binary(b"Held\n")
+            while b"have fun again" not in said:
+                said += holder.recv()
+            holder.close()
+        page.driver.find_element(By.ID, "again").click()
+        page.wait_for(lambda: page.screen().endswith("[" + ENDINGS["full"] + "]"), "the server full")
+        server.stop()
+        server.start(resume_limit=2)
+        page.driver.find_element(By.ID, "again").click()
+        page.welcome()
+        page.say("Flo")
+        page.driver.get("about:blank")
+        time.sleep(3)
+        page.driver.back()
+        page.wait_for(lambda: page.screen().endswith("[" + ENDINGS["expired"] + "]"), "a game that waited too long")
+        print("a reload and a duplicated tab come back to the game; the endings stopped, full and expired: as expected")
+    finally:
+        page.close()
+        server.stop()
+        server.start()
+
+
 def check(condition, what):
     if not condition:
         raise AssertionError(what)
@@ -470,30 +608,100 @@ class Server:
         self.url = f"http://127.0.0.1:{port}/"
         self.start()
 
-    def start(self):
-        self.process = subprocess.Popen(self.command, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
+    def start(self, resume_limit=None):
+        """Starts websocketd; its new games wait resume_limit seconds for
+        their players, if given."""
+        environment = dict(os.environ)
+        if resume_limit is not None:
+            environment["WEEKEND_RESUME_LIMIT"] = str(resume_limit)
+        self.process = subprocess.Popen(self.command, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log,
+                                        env=environment)
         sandbox.wait_for_port(self.port, self.process)
 
-    def stop(self):
-        self.process.kill()  # as a crash would: its games lose their connections
-        sandbox.stop(self.process, self.game)
+    def stop(self, games=True):
+        """Kills websocketd, as a crash would: its pages lose their
+        connections; their games, held by doors of their own, end too unless
+        games is False."""
+        self.process.kill()
+        self.process.wait()
+        if games:
+            sandbox.stop(self.process, self.game)
+
+
+class Proxy:
+    """A TCP proxy of the test's own between pages and the server, that cuts
+    every connection through it at will, as a network that drops them would
+    (a browser's own offline mode leaves an open WebSocket alone)."""
+
+    def __init__(self, port):
+        self.port = port
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.url = f"http://127.0.0.1:{self.listener.getsockname()[1]}/"
+        self.open = []
+        self.lock = threading.Lock()
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            page, _ = self.listener.accept()
+            server = socket.create_connection(("127.0.0.1", self.port))
+            with self.lock:
+                self.open += [page, server]
+            for one, other in ((page, server), (server, page)):
+                threading.Thread(target=self.carry, args=(one, other), daemon=True).start()
+
+    @staticmethod
+    def carry(one, other):
+        try:
+            while data := one.recv(65536):
+                other.sendall(data)
+        except OSError:
+            pass
+        for end in (one, other):
+            try:
+                end.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def cut(self):
+        with self.lock:
+            ends, self.open = self.open, []
+        for end in ends:
+            try:
+                end.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
 
 
 def out_of_time(*_):
     raise TimeoutError(f"the browser test took longer than {LIMIT} s")
 
 
+# The words the page gives each ending (web/weekend.js), in brackets on the screen.
+ENDINGS = {
+    "ended": "The game has ended. New game (or Enter) starts another.",
+    "stopped": "The game stopped unexpectedly on the server. New game (or Enter) starts another.",
+    "full": "No game could be started: the server is full. New game (or Enter) tries again.",
+    "expired": "This game cannot be resumed: it waited too long for you, or the server was restarted. New game "
+               "(or Enter) starts another.",
+    "elsewhere": "This game goes on in another window. New game (or Enter) starts another one here.",
+    "unstarted": "No game could be started: the server cannot be reached. New game (or Enter) tries again.",
+}
+
+
 def main():
-    game, page_file, web_dir, unit, axe_path = sys.argv[1:6]
+    game, door, page_file, web_dir, unit, axe_path = sys.argv[1:7]
     proxy_blocks_agree(os.path.dirname(web_dir))
     sandbox.need_programs("/usr/bin/websocketd", "/usr/bin/chromium", "/usr/bin/chromedriver")
     axe = None
     if os.path.isfile(axe_path):
         with open(axe_path, encoding="utf-8") as file:
             axe = file.read()
-    command, port = sandbox.websocketd_command(unit, game, web_dir)
     sandbox.enter(page_file)
     folder = os.path.dirname(page_file)
+    held = os.path.join(folder, "held")
+    os.makedirs(held)
+    command, port = sandbox.websocketd_command(unit, door, game, web_dir, held)
     log = open(os.path.join(folder, "websocketd.log"), "w+", encoding="utf-8")
     signal.signal(signal.SIGALRM, out_of_time)
     signal.alarm(LIMIT)
@@ -501,6 +709,8 @@ def main():
     try:
         with tempfile.TemporaryDirectory(dir=folder) as profiles:
             play(server.url, profiles, game)
+            drops(server, Proxy(port), profiles)
+            held_games(server, profiles)
             long_session(server.url, profiles + "/long", page_file)
             without_script(server.url, profiles + "/without")
             for viewport in ("desktop", "phone") if SHOTS else ("phone",):
@@ -513,6 +723,8 @@ def main():
         sys.exit(1)
     finally:
         sandbox.stop(server.process, game)
+        for pid in sandbox.games(door):
+            os.kill(pid, signal.SIGKILL)
     print("browser play: every answer as expected" + (", and axe-core finds nothing" if axe else ""))
     if not axe:
         # Everything else ran and passed; the test counts as skipped so that

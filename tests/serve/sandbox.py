@@ -116,10 +116,14 @@ def unit_settings(unit, name):
         return [line.split("=", 1)[1].strip() for line in file if line.startswith(name + "=")]
 
 
-def websocketd_command(unit, game, web_dir):
-    """ExecStart= of the web unit with this build's game and web folder, and
-    the port it listens on."""
+def websocketd_command(unit, door, game, web_dir, held):
+    """ExecStart= of the web unit with this build's door, game and web
+    folder, and the port it listens on. Without systemd to start games
+    through weekend@web.socket, the relay starts a door of its own for each
+    (as the README's command without systemd does), with held games in held;
+    WEEKEND_RESUME_LIMIT reaches them."""
     words = shlex.split(unit_settings(unit, "ExecStart")[0])
-    words = [f"--staticdir={web_dir}" if word.startswith("--staticdir=") else word for word in words[:-1]]
+    relay = next(at for at, word in enumerate(words) if word.endswith("/weekend-door"))
+    words = [f"--staticdir={web_dir}" if word.startswith("--staticdir=") else word for word in words[:relay]]
     port = next(int(word.split("=")[1]) for word in words if word.startswith("--port="))
-    return words + [game], port
+    return words + ["--passenv=WEEKEND_RESUME_LIMIT", door, "--web", f"--held-dir={held}", game], port
