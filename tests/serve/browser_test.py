@@ -516,6 +516,19 @@ def drops(server, proxy, profiles):
               f"characters agree, then {shown[agree:agree + 80]!r} against {expected[agree:agree + 80]!r}")
         check(not page.notices(), f"nothing was lost on the way: {page.notices()}")
         print(f"{len(moves) - 2} drops (seed {seed}): the page shows the game as played without them, byte for byte")
+        # The link goes silent: a line sent shows a status within seconds, and
+        # then goes on a new connection.
+        answer = page.say("look")
+        answers = page.game_text().count(answer)
+        proxy.silence()
+        started = time.monotonic()
+        page.line.send_keys("look" + Keys.ENTER)
+        page.wait_for(lambda: "No answer" in page.get("status", "textContent"), "a status for a line without answer")
+        seen = time.monotonic() - started
+        page.wait_for(lambda: page.game_text().endswith("look\n" + answer + "> ")
+                      and page.game_text().count(answer) == answers + 1, "the answer, once, on a new connection")
+        print(f"a silent link: a status after {seen:.1f} s, the answer on a new connection after "
+              f"{time.monotonic() - started:.1f} s")
         page.line.send_keys("quit" + Keys.ENTER)
         page.wait_for(lambda: page.screen().endswith("[" + ENDINGS["ended"] + "]"), "the end after the drops")
     finally:
@@ -638,6 +651,7 @@ class Proxy:
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.url = f"http://127.0.0.1:{self.listener.getsockname()[1]}/"
         self.open = []
+        self.silent = set()  # connections that carry nothing any more, and stay open
         self.lock = threading.Lock()
         threading.Thread(target=self.accept, daemon=True).start()
 
@@ -650,11 +664,11 @@ class Proxy:
             for one, other in ((page, server), (server, page)):
                 threading.Thread(target=self.carry, args=(one, other), daemon=True).start()
 
-    @staticmethod
-    def carry(one, other):
+    def carry(self, one, other):
         try:
             while data := one.recv(65536):
-                other.sendall(data)
+                if one not in self.silent:
+                    other.sendall(data)
         except OSError:
             pass
         for end in (one, other):
@@ -662,6 +676,12 @@ class Proxy:
                 end.shutdown(socket.SHUT_RDWR)
             except OSError:
                 pass
+
+    def silence(self):
+        """A half-open link, as a phone's can be: what is sent gets no
+        answer, and nothing closes. New connections carry on as before."""
+        with self.lock:
+            self.silent.update(self.open)
 
     def cut(self):
         with self.lock:
