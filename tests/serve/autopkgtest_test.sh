@@ -118,9 +118,17 @@ echo "--- autopkgtest, $(dpkg-deb --field "$deb" Version) in $image"
 # The source tree as it is, without build folders or git's.
 rm -rf "$work/src" "$work/out"
 "$support/copy-tree" "$source_dir" "$work/src"
-status=0
-autopkgtest --output-dir "$work/out" --summary-file "$work/summary" --timeout-test 1800 "${copy[@]}" \
-    "$deb" "$work/src" -- qemu "${virt[@]}" "$image" || status=$?
+# The machine is booted once more when it failed before any test began:
+# autopkgtest-virt-qemu gives an emulated machine 5 s to answer at its
+# console, which a busy host may take longer for.
+for boot in 1 2; do
+    rm -rf "$work/out"
+    status=0
+    autopkgtest --output-dir "$work/out" --summary-file "$work/summary" --timeout-test 1800 "${copy[@]}" \
+        "$deb" "$work/src" -- qemu "${virt[@]}" "$image" || status=$?
+    ((status == 16)) && ! grep -q '^autopkgtest \[[0-9:]*\]: test ' "$work/out/log" 2>/dev/null || break
+    echo "--- the machine failed before any test began (exit status 16); booting it once more"
+done
 echo "--- autopkgtest's summary (exit status $status)"
 cat "$work/summary" 2>/dev/null || true
 # Every test passed (0), or only the upgrade from 1.0.0 was skipped because
