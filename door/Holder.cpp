@@ -85,8 +85,9 @@ void closeConnection(Connection& connection)
 }
 
 // "resume CODE" typed as a TCP connection's first line: the code, or empty.
-// A code is taken as one however it is spaced or dashed, and only when it
-// looks like one, so that a player named "Resume Bob" is just that.
+// A code is taken as one however it is spaced, dashed or capitalised, and
+// only when it has a code's length, so that a player named "Resume Bob" is
+// just that.
 std::string resumeRequest(std::string_view line)
 {
     if (!line.empty() && line.back() == '\r') {
@@ -101,7 +102,7 @@ std::string resumeRequest(std::string_view line)
         typed += parts[i];
     }
     const std::string code = secret::normalize(typed);
-    return code.size() >= secret::codeLength - 4 && code.size() <= secret::codeLength + 4 ? code : "";
+    return code.size() == secret::codeLength ? code : "";
 }
 
 std::string inWords(std::chrono::seconds limit)
@@ -115,13 +116,13 @@ std::string inWords(std::chrono::seconds limit)
 
 class Holder {
 public:
-    Holder(const HoldSettings& settings, int in, int out) : settings(settings), held(settings.heldFolder)
+    Holder(const HoldSettings& settings, int in, int out)
+        : settings(settings), held(settings.heldFolder), kind(isTcpSocket(in) ? Kind::telnet : Kind::web)
     {
         Connection connection;
         connection.in = in;
         connection.out = out;
-        connection.kind = isTcpSocket(in) ? Kind::telnet : Kind::web;
-        lastKind = connection.kind;
+        connection.kind = kind;
         player = std::move(connection);
     }
 
@@ -159,6 +160,7 @@ private:
 
     const HoldSettings& settings;
     HeldGames held;
+    const Kind kind; // the game's players come over TCP, or from web pages
     std::string secret;
     int listener = -1;
     std::string listenerPath;
@@ -179,7 +181,6 @@ private:
     std::string firstLine;
 
     std::optional<Connection> player;
-    Kind lastKind = Kind::web;    // the kind of player this game has
     std::string early;            // text that came with a relay's request
     std::uint64_t resumeFrom = 0; // a dropped TCP player's first undelivered output
     std::uint64_t confirmed = 0;  // output a TCP player had surely received when it last typed
@@ -262,8 +263,8 @@ void Holder::listen()
         return;
     }
     // TCP and web games are counted apart by address: each door has limits of its own.
-    const std::string kind = player->kind == Kind::telnet ? "tcp " : "web ";
-    listener = held.listen(secret, kind + player->address, listenerPath);
+    const std::string door = kind == Kind::telnet ? "tcp " : "web ";
+    listener = held.listen(secret, door + player->address, listenerPath);
     if (listener < 0) {
         say("games are not held: cannot listen in " + settings.heldFolder + ": " + std::strerror(errno));
         listenerPath.clear();
@@ -725,10 +726,8 @@ void Holder::answerCaller(int fd, const std::vector<std::string>& parts, const s
 {
     const bool web = parts.size() == 5 && parts[0] == "resume" && parts[1] == "web";
     const bool tcp = parts.size() == 4 && parts[0] == "resume" && parts[1] == "tcp" && passed >= 0;
-    const Kind kind = web ? Kind::web : Kind::telnet;
-    const Kind mine = player ? player->kind : lastKind;
     std::uint64_t seen = 0;
-    const bool right = (web || tcp) && kind == mine && !over && secret::same(secret::normalize(parts[2]), secret) &&
+    const bool right = (web || tcp) && (web ? Kind::web : Kind::telnet) == kind && !over && secret::same(secret::normalize(parts[2]), secret) &&
                        (!web || parseNumber(parts[3], seen));
     if (!right) {
         say("a wrong or stale request to resume this game was refused");
@@ -810,7 +809,6 @@ void Holder::attach(Connection connection, std::uint64_t from)
         frame::append(connection.queue, frame::hello,
                       helloJson(secret, inputCount, from, holding() ? settings.resumeLimit : std::chrono::seconds{}));
     }
-    lastKind = connection.kind;
     player = std::move(connection);
     pump();
 }
