@@ -196,7 +196,7 @@ class Cluster:
     def set_up(self):
         names = SERVERS + GAME_MACHINES
         with open(f"{self.work}/hosts", "w", encoding="ascii") as hosts:
-            hosts.write("".join(f"10.23.0.{n + 1} {name}\n" for n, name in enumerate(names)))
+            hosts.write("127.0.0.1 localhost\n" + "".join(f"10.23.0.{n + 1} {name}\n" for n, name in enumerate(names)))
         if os.path.exists("/etc/updatedb.conf"):
             shutil.copyfile("/etc/updatedb.conf", f"{self.work}/updatedb.conf")
         os.mkdir(self.volume)
@@ -244,14 +244,12 @@ class Cluster:
         return f"{self.machines[name].root}/brick/weekend/flags"
 
     def heal(self):
-        """Asks for a heal until no copy lacks anything."""
+        """Waits until the servers have healed every copy by themselves."""
         deadline = time.monotonic() + 30
         while (info := self.gluster("volume", "heal", "weekend", "info")).count("Number of entries: 0") != 3:
             if time.monotonic() > deadline:
                 findings["copies not healed after 30 s"].append(" ".join(info.split()))
                 return
-            subprocess.run(self.machines["gluster1"].enter(["gluster", "--mode=script", "volume", "heal", "weekend"]),
-                           capture_output=True, check=False, timeout=20)
             time.sleep(1)
 
     def end(self):
