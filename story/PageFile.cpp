@@ -271,6 +271,22 @@ private:
     off_t wholeEnd = 0;
 };
 
+// A reader's answer when the page file is not open: NoFile without one,
+// Unreadable when it could not be opened. Empty while it is open.
+template <typename Outcome>
+std::optional<Outcome> unopened(const PagesForReading& file)
+{
+    switch (file.state()) {
+    case PagesForReading::State::NoFile:
+        return Outcome::NoFile;
+    case PagesForReading::State::Failed:
+        return Outcome::Unreadable;
+    case PagesForReading::State::Open:
+        break;
+    }
+    return std::nullopt;
+}
+
 // Reads the page file up to a fixed limit, readBlock bytes at a time.
 class BlockReader {
 public:
@@ -578,13 +594,8 @@ bool PageFile::append(unsigned long long number, std::string_view text) const
 PageFile::Lookup PageFile::findText(std::string_view key, const TextPiece& piece, PatternFinder finder) const
 {
     const PagesForReading file(filePath);
-    switch (file.state()) {
-    case PagesForReading::State::NoFile:
-        return Lookup::NoFile;
-    case PagesForReading::State::Failed:
-        return Lookup::Unreadable;
-    case PagesForReading::State::Open:
-        break;
+    if (const std::optional<Lookup> answer = unopened<Lookup>(file)) {
+        return *answer;
     }
     // A line equal to key is "\nKEY\n" in the file, with a line end thought
     // before its start. Each block is searched together with the last bytes
@@ -637,13 +648,8 @@ PageFile::Lookup PageFile::findText(std::string_view key, const TextPiece& piece
 PageFile::Listing PageFile::listTexts(const TextPiece& piece, const std::function<void()>& endOfText) const
 {
     const PagesForReading file(filePath);
-    switch (file.state()) {
-    case PagesForReading::State::NoFile:
-        return Listing::NoFile;
-    case PagesForReading::State::Failed:
-        return Listing::Unreadable;
-    case PagesForReading::State::Open:
-        break;
+    if (const std::optional<Listing> answer = unopened<Listing>(file)) {
+        return *answer;
     }
     LineReader reader(file.fd(), file.limit());
     // Each pass reads two lines; the file counts as readable again only if
