@@ -61,6 +61,10 @@ OUT_OF_REACH = "\n" + LOOKOUT + "\nYou cannot get to the hidden pages right now,
 findings = collections.defaultdict(list)  # what went wrong, by kind
 
 
+class OutOfTime(Exception):
+    """The run's time is up: no step goes on after it."""
+
+
 def fail(message):
     raise AssertionError(message)
 
@@ -402,10 +406,11 @@ def traffic(cluster, ledger, phase, games_per_machine, seconds, meanwhile=None, 
             meanwhile(started)
         for player in players:
             player.join(max(0.0, started + seconds - time.monotonic()))
-    finally:
         stop.set()
         for player in players:
             player.join(TIMEOUT * 2)
+    finally:
+        stop.set()  # and on a failure the games end with their machines
     return "".join(errors)
 
 
@@ -594,7 +599,10 @@ def main():
     os.mkdir(work)
     Game.command = ["setpriv", "--reuid=nobody", "--regid=games", "--clear-groups", "--", os.path.abspath(game)]
     limit = 900 if mode == "--measure" else LIMIT
-    signal.signal(signal.SIGALRM, lambda *_: fail(f"the test took longer than {limit} s"))
+    def out_of_time(*_):
+        raise OutOfTime(f"the test took longer than {limit} s")
+
+    signal.signal(signal.SIGALRM, out_of_time)
     signal.alarm(limit)  # the whole run is bounded, whatever hangs
     started = time.monotonic()
     cluster = Cluster(work, readme, mode == "--gluster-defaults")
@@ -608,7 +616,7 @@ def main():
         finally:
             signal.alarm(0)
             cluster.end()
-    except (AssertionError, OSError, subprocess.SubprocessError) as problem:
+    except (AssertionError, OSError, subprocess.SubprocessError, OutOfTime) as problem:
         findings["the test stopped"].append(str(problem))
     left = sandbox.games(game) + [pid for machine in cluster.machines.values() for pid in machine.processes()]
     if left:
