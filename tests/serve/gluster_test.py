@@ -171,7 +171,10 @@ class Machine:
         again takes a brick that is not reaped for one that still runs."""
         killed = self.processes()
         for pid in killed:
-            os.kill(pid, signal.SIGKILL)
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass  # it ended meanwhile
         deadline = time.monotonic() + 10
         for pid in killed:
             try:
@@ -258,9 +261,12 @@ class Cluster:
 
     def end(self):
         for machine in self.machines.values():
-            if machine.name in GAME_MACHINES:
-                subprocess.run(machine.enter(["umount", "-l", self.volume]), capture_output=True, timeout=20,
-                               check=False)
+            try:
+                if machine.name in GAME_MACHINES:
+                    subprocess.run(machine.enter(["umount", "-l", self.volume]), capture_output=True, timeout=20,
+                                   check=False)
+            except subprocess.TimeoutExpired:
+                pass  # the mount goes with the machine's namespaces
             machine.kill()
             machine.holder.kill()
             machine.holder.wait()
