@@ -31,6 +31,8 @@ if [[ $(id -u) == 0 ]]; then
     packages+=(python3 python3-selenium python3-websocket python3-pexpect chromium chromium-driver websocketd socat
         inetutils-telnet systemd lintian dpkg-dev debhelper binutils util-linux iproute2 autopkgtest qemu-system-x86
         qemu-utils vmdb2 debootstrap zerofree wget git)
+    # The GlusterFS servers and mounts of the test of several machines.
+    packages+=(glusterfs-server glusterfs-client)
     # npm, for axe-core below; a machine may have it from elsewhere.
     command -v npm >/dev/null || packages+=(nodejs npm)
 fi

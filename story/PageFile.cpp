@@ -76,6 +76,8 @@ std::optional<off_t> regularFileSize(int fd)
     return status.st_size;
 }
 
+// False if the bytes cannot be read: errno says why, or is 0 when the file
+// ended before them.
 bool preadAll(int fd, char* into, std::size_t size, off_t offset)
 {
     while (size > 0) {
@@ -84,6 +86,9 @@ bool preadAll(int fd, char* into, std::size_t size, off_t offset)
             continue;
         }
         if (got <= 0) {
+            if (got == 0) {
+                errno = 0;
+            }
             return false;
         }
         into += got;
@@ -124,7 +129,7 @@ private:
 // before a last line without a line end, and then before a number line left
 // without its text line. A number line is digits only; a text is empty or
 // ends with a blank, so a line of digits at the end is always a number.
-// Empty if the file cannot be read.
+// Empty if the file cannot be read (errno says why, as for preadAll).
 std::optional<off_t> wholeRecordsEnd(int fd, off_t size)
 {
     TailReader tail(fd);
@@ -158,24 +163,128 @@ std::optional<off_t> wholeRecordsEnd(int fd, off_t size)
     return numberLine ? start : end;
 }
 
-// Opens the page file for reading. Non-blocking, so that a FIFO in its place
-// cannot stall the game; anything but a regular file counts as not there.
-// limit receives the end of the last whole record.
-int openForReading(const std::string& path, off_t& limit)
+// The cause of a failed open, lock, read or write, in the words an operator
+// acts on.
+std::string describeError(int error, bool writing)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return -1;
+    const char* cause = nullptr;
+    switch (error) {
+    case EFBIG:
+        cause = "the file has reached the size limit for files";
+        break;
+    case ENOSPC:
+        cause = "the disk is full";
+        break;
+    case EDQUOT:
+        cause = "the disk quota is used up";
+        break;
+    case EACCES:
+    case EPERM:
+        cause = writing ? "the game may not write it" : "the game may not read it";
+        break;
+    case EROFS:
+        cause = "the file system is read-only";
+        break;
+    case ENOENT:
+    case ENOTDIR:
+        cause = "its folder does not exist";
+        break;
+    case EISDIR:
+        cause = "it is a folder";
+        break;
+    case ENOTCONN:
+        cause = "its file system has lost its connection";
+        break;
+    default:
+        break;
     }
-    const std::optional<off_t> size = regularFileSize(fd);
-    const std::optional<off_t> end = size ? wholeRecordsEnd(fd, *size) : std::nullopt;
-    if (!end) {
-        ::close(fd);
-        return -1;
+    const std::string system = std::strerror(error);
+    return cause == nullptr ? system : cause + (" (" + system + ")");
+}
+
+// Why the page file cannot be read, told to the operator on the game's
+// standard error, which a served game's unit sends to the journal.
+void cannotRead(const std::string& path, std::string_view why)
+{
+    std::cerr << "weekend: cannot read the pages in " << path << ": " << why << '\n';
+}
+
+// The page file opened for reading, up to the end of the last whole record
+// it holds. Non-blocking, so that a FIFO in its place cannot stall the game.
+// A missing file holds no pages yet; one that is there but cannot be opened
+// or read, or is no regular file, is told to the operator.
+class PagesForReading {
+public:
+    enum class State { Open, NoFile, Failed };
+
+    explicit PagesForReading(const std::string& path) : file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
+    {
+        if (!file.valid()) {
+            if (errno == ENOENT) {
+                openState = State::NoFile;
+            } else {
+                fail(path, describeError(errno, false));
+            }
+            return;
+        }
+        // A writer may cut an unfinished record off the end while this looks
+        // for it (writers take the lock, readers do not): the end is then
+        // looked for again in the shorter file.
+        constexpr int tries = 4;
+        for (int attempt = 1;; ++attempt) {
+            struct stat status {};
+            if (::fstat(file.get(), &status) != 0) {
+                fail(path, describeError(errno, false));
+                return;
+            }
+            if (!S_ISREG(status.st_mode)) {
+                fail(path, S_ISDIR(status.st_mode) ? describeError(EISDIR, false) : "it is not a regular file");
+                return;
+            }
+            const std::optional<off_t> end = wholeRecordsEnd(file.get(), status.st_size);
+            if (end) {
+                wholeEnd = *end;
+                break;
+            }
+            if (errno != 0 || attempt == tries) {
+                fail(path, describeError(errno != 0 ? errno : EIO, false));
+                return;
+            }
+        }
+        ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    limit = *end;
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return fd;
+
+    State state() const { return openState; }
+    int fd() const { return file.get(); }
+    // The end of the last whole record.
+    off_t limit() const { return wholeEnd; }
+
+private:
+    void fail(const std::string& path, std::string_view why)
+    {
+        cannotRead(path, why);
+        openState = State::Failed;
+    }
+
+    Descriptor file;
+    State openState = State::Open;
+    off_t wholeEnd = 0;
+};
+
+// A reader's answer when the page file is not open: NoFile without one,
+// Unreadable when it could not be opened. Empty while it is open.
+template <typename Outcome>
+std::optional<Outcome> unopened(const PagesForReading& file)
+{
+    switch (file.state()) {
+    case PagesForReading::State::NoFile:
+        return Outcome::NoFile;
+    case PagesForReading::State::Failed:
+        return Outcome::Unreadable;
+    case PagesForReading::State::Open:
+        break;
+    }
+    return std::nullopt;
 }
 
 // Reads the page file up to a fixed limit, readBlock bytes at a time.
@@ -184,13 +293,16 @@ public:
     BlockReader(int fd, off_t limit) : fd(fd), remaining(limit > 0 ? static_cast<std::size_t>(limit) : 0) {}
 
     // Reads the next block into into; 0 at the limit, at the end of the file
-    // or on a read error, all of which end the reading alike.
+    // or on a read error, all of which end the reading.
     std::size_t next(char* into)
     {
         while (remaining > 0) {
             const ssize_t got = ::read(fd, into, std::min(remaining, PageFile::readBlock));
             if (got < 0 && errno == EINTR) {
                 continue;
+            }
+            if (got < 0) {
+                error = errno;
             }
             if (got <= 0) {
                 break;
@@ -202,15 +314,27 @@ public:
         return 0;
     }
 
+    // Whether the reading ended on a read error; if so, tells the operator.
+    bool failed(const std::string& path) const
+    {
+        if (error != 0) {
+            cannotRead(path, describeError(error, false));
+        }
+        return error != 0;
+    }
+
 private:
     int fd;
     std::size_t remaining;
+    int error = 0;
 };
 
 // Reads the page file line by line through one block-sized buffer.
 class LineReader {
 public:
     LineReader(int fd, off_t limit) : blocks(fd, limit), buffer(PageFile::readBlock) {}
+
+    bool failed(const std::string& path) const { return blocks.failed(path); }
 
     enum class Line {
         Ended, // a line ended by '\n'
@@ -397,41 +521,6 @@ bool isStillAt(int fd, const std::string& path)
            open.st_ino == named.st_ino;
 }
 
-// The cause of a failed open, lock or write, in the words an operator acts on.
-std::string describeError(int error)
-{
-    const char* cause = nullptr;
-    switch (error) {
-    case EFBIG:
-        cause = "the file has reached the size limit for files";
-        break;
-    case ENOSPC:
-        cause = "the disk is full";
-        break;
-    case EDQUOT:
-        cause = "the disk quota is used up";
-        break;
-    case EACCES:
-    case EPERM:
-        cause = "the game may not write it";
-        break;
-    case EROFS:
-        cause = "the file system is read-only";
-        break;
-    case ENOENT:
-    case ENOTDIR:
-        cause = "its folder does not exist";
-        break;
-    case EISDIR:
-        cause = "it is a folder";
-        break;
-    default:
-        break;
-    }
-    const std::string system = std::strerror(error);
-    return cause == nullptr ? system : cause + (" (" + system + ")");
-}
-
 // A record that could not be written, told to the operator on the game's
 // standard error, which a served game's unit sends to the journal. Always
 // false: the caller returns it.
@@ -463,7 +552,7 @@ bool appendLocked(int fd, const std::string& path, std::string_view numberLine, 
         truncateTo(fd, *size);
     }
     unlock(fd);
-    return error == 0 || failed(path, describeError(error));
+    return error == 0 || failed(path, describeError(error, true));
 }
 
 } // namespace
@@ -480,7 +569,7 @@ bool PageFile::append(unsigned long long number, std::string_view text) const
     while (true) {
         const Descriptor file(::open(filePath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0660));
         if (!file.valid()) {
-            return failed(filePath, describeError(errno));
+            return failed(filePath, describeError(errno, true));
         }
         if (!regularFileSize(file.get())) {
             return failed(filePath, "it is not a regular file");
@@ -489,7 +578,7 @@ bool PageFile::append(unsigned long long number, std::string_view text) const
         case Lock::Held:
             return failed(filePath, "another game has held it locked for " + std::to_string(lockWait.count()) + " ms");
         case Lock::Failed:
-            return failed(filePath, describeError(errno));
+            return failed(filePath, describeError(errno, true));
         case Lock::Taken:
             break;
         }
@@ -504,10 +593,9 @@ bool PageFile::append(unsigned long long number, std::string_view text) const
 
 PageFile::Lookup PageFile::findText(std::string_view key, const TextPiece& piece, PatternFinder finder) const
 {
-    off_t limit = 0;
-    const Descriptor file(openForReading(filePath, limit));
-    if (!file.valid()) {
-        return Lookup::CannotOpen;
+    const PagesForReading file(filePath);
+    if (const std::optional<Lookup> answer = unopened<Lookup>(file)) {
+        return *answer;
     }
     // A line equal to key is "\nKEY\n" in the file, with a line end thought
     // before its start. Each block is searched together with the last bytes
@@ -521,14 +609,14 @@ PageFile::Lookup PageFile::findText(std::string_view key, const TextPiece& piece
     const std::size_t carryRoom = roundUpToPages(pattern.size());
     const AlignedBuffer buffer(carryRoom + readBlock);
     char* const readArea = buffer.data() + carryRoom;
-    BlockReader blocks(file.get(), limit);
+    BlockReader blocks(file.fd(), file.limit());
 
     readArea[-1] = '\n';
     std::size_t carried = 1;
     while (true) {
         const std::size_t got = blocks.next(readArea);
         if (got == 0) {
-            return Lookup::NotFound;
+            return blocks.failed(filePath) ? Lookup::Unreadable : Lookup::NotFound;
         }
         const char* window = readArea - carried;
         const std::size_t windowSize = carried + got;
@@ -550,21 +638,20 @@ PageFile::Lookup PageFile::findText(std::string_view key, const TextPiece& piece
                     break;
                 }
             }
-            return Lookup::Found;
+            return blocks.failed(filePath) ? Lookup::Unreadable : Lookup::Found;
         }
         carried = std::min(pattern.size() - 1, windowSize);
         std::memmove(readArea - carried, window + windowSize - carried, carried);
     }
 }
 
-bool PageFile::listTexts(const TextPiece& piece, const std::function<void()>& endOfText) const
+PageFile::Listing PageFile::listTexts(const TextPiece& piece, const std::function<void()>& endOfText) const
 {
-    off_t limit = 0;
-    const Descriptor file(openForReading(filePath, limit));
-    if (!file.valid()) {
-        return false;
+    const PagesForReading file(filePath);
+    if (const std::optional<Listing> answer = unopened<Listing>(file)) {
+        return *answer;
     }
-    LineReader reader(file.get(), limit);
+    LineReader reader(file.fd(), file.limit());
     // Each pass reads two lines; the file counts as readable again only if
     // the text line was ended by a line end, as with a line-reading stream
     // that is tested for its end before each pair of reads.
@@ -576,7 +663,10 @@ bool PageFile::listTexts(const TextPiece& piece, const std::function<void()>& en
         } else {
             readable = false;
         }
+        if (reader.failed(filePath)) {
+            return Listing::Unreadable;
+        }
         endOfText();
     }
-    return true;
+    return Listing::Listed;
 }

@@ -35,6 +35,11 @@
 // - Readers take no lock, so no writer can keep them waiting: they read up
 //   to the end of the last whole record they find, and everything before it
 //   is finished and never changes again.
+// - A missing file holds no pages yet. A file that is there but cannot be
+//   read (an I/O error, a network file system that lost its servers, no
+//   permission, a folder in its place) is not taken for an empty one: the
+//   reader says so, and one line on standard error names the file and the
+//   cause, for the operator.
 // - Reading streams the file through a buffer of fixed size: memory does not
 //   grow with the file, nor with the length of a line.
 class PageFile {
@@ -62,7 +67,12 @@ public:
     // Receives a text in pieces, in order, without its line end.
     using TextPiece = std::function<void(std::string_view)>;
 
-    enum class Lookup { Found, NotFound, CannotOpen };
+    // What a reading came to: NoFile when there is no page file (no pages
+    // yet), Unreadable when it is there but could not be read to its end
+    // (the pieces handed on before the failure may end in the middle of a
+    // text).
+    enum class Lookup { Found, NotFound, NoFile, Unreadable };
+    enum class Listing { Listed, NoFile, Unreadable };
 
     // Finds the first line equal to key, whole and byte for byte (the file's
     // start is a line start), and hands the line after it (empty if there is
@@ -74,8 +84,8 @@ public:
     // (the page number) and the next line (the text) and hands the text to
     // piece and then calls endOfText. The end is noticed only by a read that
     // fails, so after the last whole record there is one more pass, with an
-    // empty text. False, with nothing handed on, if the file cannot be opened.
-    bool listTexts(const TextPiece& piece, const std::function<void()>& endOfText) const;
+    // empty text. Nothing is handed on if the file cannot be opened.
+    Listing listTexts(const TextPiece& piece, const std::function<void()>& endOfText) const;
 
 private:
     std::string filePath;

@@ -16,6 +16,10 @@ bool debugmodeon = true;
 namespace {
 
 const char* const nothingFound = "There is nothing to find.";
+// The page file is there but cannot be read just now (a failing disk, a
+// network file system cut off from its servers): the player must not take
+// that for an empty library.
+const char* const pagesOutOfReach = "You cannot get to the hidden pages right now, try again later";
 
 bool isControlByte(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
@@ -52,15 +56,26 @@ public:
         if (text.size() >= buffer.size() / 16 && !hasControlByte(text)) {
             flush();
             out.write(text.data(), static_cast<std::streamsize>(text.size()));
-            return;
+        } else {
+            put(text, [](char c) { return isControlByte(c) ? '?' : c; });
         }
-        put(text, [](char c) { return isControlByte(c) ? '?' : c; });
+        inText = !text.empty();
     }
 
     // The game's own bytes, printed as they are.
     void raw(std::string_view bytes)
     {
         put(bytes, [](char c) { return c; });
+        inText = false;
+    }
+
+    // Says that the pages cannot be reached, on a line of its own after any
+    // text begun, and an empty line.
+    void outOfReach()
+    {
+        raw(inText ? "\n" : "");
+        raw(pagesOutOfReach);
+        raw("\n\n");
     }
 
     void flush()
@@ -90,6 +105,7 @@ private:
     std::ostream& out;
     std::array<char, std::size_t{64} * 1024> buffer{};
     std::size_t used = 0;
+    bool inText = false; // the last thing printed was a piece of a text
 };
 
 // The lookout, its answer and an empty line.
@@ -119,8 +135,11 @@ int SearchCommand::execute(Command command)
         }
         lookOutForSearch(game);
         SafePrinter printer(game.output());
-        file.listTexts([&printer](std::string_view piece) { printer.text(piece); },
-                       [&printer] { printer.raw("\n\n"); });
+        const PageFile::Listing listing = file.listTexts([&printer](std::string_view piece) { printer.text(piece); },
+                                                         [&printer] { printer.raw("\n\n"); });
+        if (listing == PageFile::Listing::Unreadable) {
+            printer.outOfReach();
+        }
         return 0;
     }
 
@@ -135,9 +154,12 @@ int SearchCommand::execute(Command command)
         printer.raw(nothingFound);
         printer.raw("\n\n");
         break;
-    case PageFile::Lookup::CannotOpen:
+    case PageFile::Lookup::NoFile:
         printer.raw(nothingFound);
         printer.raw("\n");
+        break;
+    case PageFile::Lookup::Unreadable:
+        printer.outOfReach();
         break;
     }
     return 0;

@@ -13,6 +13,8 @@
 //
 //   tests/support/private-pages PATH -- transcript_runner --page-file PATH GAME TRANSCRIPT...
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -75,6 +77,9 @@ Run play(const Options& options, const support::GameBinary& binary, const Transc
     std::remove(options.pageFile.c_str());
     if (script.pageFileBefore && !support::writeFile(options.pageFile, *script.pageFileBefore)) {
         throw std::runtime_error("cannot lay down the page file " + options.pageFile);
+    }
+    if (script.pageFileFolder && mkdir(options.pageFile.c_str(), 0755) != 0) {
+        throw std::runtime_error("cannot make a folder in place of the page file " + options.pageFile);
     }
     if (script.pageFileReadOnly) {
         support::remountPages(options.pageFile, support::Access::ReadOnly);

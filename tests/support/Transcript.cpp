@@ -419,9 +419,9 @@ Transcript parseTranscript(const std::string& file, std::string_view text, const
             }
             continue;
         }
-        if (raw == "@page file read-only") {
+        if (raw == "@page file read-only" || raw == "@page file is a folder") {
             transcript.setup.push_back(raw);
-            transcript.pageFileReadOnly = true;
+            (raw == "@page file read-only" ? transcript.pageFileReadOnly : transcript.pageFileFolder) = true;
             continue;
         }
         if (raw == "@welcome" || startsWith(raw, "@start ")) {

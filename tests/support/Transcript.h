@@ -58,6 +58,7 @@ struct Transcript {
     std::vector<std::string> setup;  // the page file before and read-only lines as written, if any
     std::optional<std::string> pageFileBefore;
     bool pageFileReadOnly = false; // the game may not write its page file's directory
+    bool pageFileFolder = false;   // a folder stands where the page file should be
     std::optional<std::string> pageFileAfter;
     std::string startDirective;          // "@start NAME" or "@welcome" as written, or ""
     std::size_t startSteps = 0;          // how many steps the directive stands for

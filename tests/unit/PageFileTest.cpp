@@ -29,7 +29,7 @@ protected:
     std::string contents() const { return support::readFile(path).value_or(""); }
     void seed(const std::string& text) const { ASSERT_TRUE(support::writeFile(path, text)); }
 
-    // The text found under key, or "<none>" / "<cannot open>".
+    // The text found under key, or "<none>" / "<no file>" / "<unreadable>".
     std::string find(const std::string& key) const
     {
         std::string text;
@@ -38,18 +38,26 @@ protected:
             return text;
         case PageFile::Lookup::NotFound:
             return "<none>";
-        case PageFile::Lookup::CannotOpen:
+        case PageFile::Lookup::NoFile:
+            return "<no file>";
+        case PageFile::Lookup::Unreadable:
             break;
         }
-        return "<cannot open>";
+        return "<unreadable>";
     }
     // Every text of the listing, each followed by '|'.
     std::string list() const
     {
         std::string all;
-        const bool opened =
-            PageFile(path).listTexts([&all](std::string_view piece) { all += piece; }, [&all] { all += '|'; });
-        return opened ? all : "<cannot open>";
+        switch (PageFile(path).listTexts([&all](std::string_view piece) { all += piece; }, [&all] { all += '|'; })) {
+        case PageFile::Listing::Listed:
+            return all;
+        case PageFile::Listing::NoFile:
+            return "<no file>";
+        case PageFile::Listing::Unreadable:
+            break;
+        }
+        return "<unreadable>";
     }
 
     support::TempDir dir;
@@ -91,12 +99,15 @@ TEST_F(PageFileTest, AppendFailsWithoutTheDirectoryOrOnADirectoryAndSaysWhy)
     EXPECT_FALSE(PageFile(missing).append(1, "a "));
     std::filesystem::create_directory(path);
     EXPECT_FALSE(PageFile(path).append(1, "a "));
+    // Readers do not take the folder for an empty page file either.
+    EXPECT_EQ(find("1"), "<unreadable>");
+    EXPECT_EQ(list(), "<unreadable>");
+    const std::string cannotRead = "weekend: cannot read the pages in " + path + ": it is a folder (Is a directory)\n";
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "weekend: cannot hide a page in " + missing +
                                                           ": its folder does not exist (No such file or directory)\n"
                                                           "weekend: cannot hide a page in " +
-                                                          path + ": it is a folder (Is a directory)\n");
-    EXPECT_EQ(find("1"), "<cannot open>");
-    EXPECT_EQ(list(), "<cannot open>");
+                                                          path + ": it is a folder (Is a directory)\n" + cannotRead +
+                                                          cannotRead);
 }
 
 TEST_F(PageFileTest, AShortWriteIsCutOffAgain)
@@ -152,8 +163,8 @@ TEST_F(PageFileTest, KeyOnTheLastLine)
 
 TEST_F(PageFileTest, MissingOrEmptyFile)
 {
-    EXPECT_EQ(find("1"), "<cannot open>");
-    EXPECT_EQ(list(), "<cannot open>");
+    EXPECT_EQ(find("1"), "<no file>");
+    EXPECT_EQ(list(), "<no file>");
     seed("");
     EXPECT_EQ(find("1"), "<none>");
     EXPECT_EQ(list(), "|");
