@@ -10,7 +10,7 @@
 #   ./test.sh --sanitize   clang++ with AddressSanitizer and
 #                          UndefinedBehaviorSanitizer, in build-asan/
 #   ./test.sh --coverage   g++ with gcov, in build-coverage/, and then the
-#                          line coverage of engine/ and story/ (gcovr)
+#                          line coverage of engine/, door/ and story/ (gcovr)
 #   ./test.sh --install-only   only what ./test.sh installs, and no build
 #
 # The tests never touch the real page file /home/flags: those that run the
@@ -90,8 +90,8 @@ fi
 status=0
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --output-junit ctest-junit.xml || status=$?
 if [[ $mode == --coverage ]]; then
-    echo "Line coverage of engine/ and story/ by all tests:"
-    gcovr --root . --filter 'engine/' --filter 'story/' --object-directory "$build" --print-summary \
+    echo "Line coverage of engine/, door/ and story/ by all tests:"
+    gcovr --root . --filter 'engine/' --filter 'door/' --filter 'story/' --object-directory "$build" --print-summary \
         --sort-percentage "$build"
 fi
 tests/report-skipped.sh "$build/ctest-junit.xml"
