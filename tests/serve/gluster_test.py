@@ -125,8 +125,9 @@ def man_page_commands(man_page, page_file, volume_file):
 class Machine:
     """Network and mount namespaces held by a sleeping process. The switch
     holds the bridge; the others are linked to it, with their own /run,
-    /tmp, GlusterFS logs and hosts, a server with its own glusterd state, a
-    game machine with its own /root."""
+    GlusterFS logs and hosts, a server with its own glusterd state, a game
+    machine with its own /root. /tmp stays the host's: the game under test
+    may have been built there."""
 
     def __init__(self, name, work, switch=None, number=0):
         self.name, self.root, self.link, self.switch = name, os.path.join(work, name), f"wk-{name}", switch
@@ -143,7 +144,7 @@ class Machine:
         switch.run(["ip", "link", "add", self.link, "type", "veth", "peer", "name", "eth0", "netns",
                     str(self.holder.pid)])
         switch.run(["ip", "link", "set", self.link, "master", "wk-bridge", "up"])
-        mounts = [("-t", "tmpfs", "none", "/run"), ("-t", "tmpfs", "none", "/tmp"),
+        mounts = [("-t", "tmpfs", "none", "/run"),
                   ("--bind", f"{self.root}/log", "/var/log/glusterfs"), ("--bind", f"{work}/hosts", "/etc/hosts"),
                   ("--bind", f"{self.root}/{'state' if name in SERVERS else 'root'}",
                    "/var/lib/glusterd" if name in SERVERS else "/root")]
