@@ -73,6 +73,15 @@ struct Connection {
     bool closing = false; // closed once the queue is written
 };
 
+Connection connectionOn(int in, int out, Kind kind)
+{
+    Connection connection;
+    connection.in = in;
+    connection.out = out;
+    connection.kind = kind;
+    return connection;
+}
+
 void closeConnection(Connection& connection)
 {
     if (connection.out != connection.in && connection.out >= 0) {
@@ -117,13 +126,9 @@ std::string inWords(std::chrono::seconds limit)
 class Holder {
 public:
     Holder(const HoldSettings& settings, int in, int out)
-        : settings(settings), held(settings.heldFolder), kind(isTcpSocket(in) ? Kind::telnet : Kind::web)
+        : settings(settings), held(settings.heldFolder), kind(isTcpSocket(in) ? Kind::telnet : Kind::web),
+          player(connectionOn(in, out, kind))
     {
-        Connection connection;
-        connection.in = in;
-        connection.out = out;
-        connection.kind = kind;
-        player = std::move(connection);
     }
 
     int run();
@@ -569,17 +574,20 @@ void Holder::forward(std::string_view text)
         return;
     }
     pendingInput.append(text);
-    // The lines, for a page that shows the game again.
+    // The lines, for a page that shows the game again: as much of each as
+    // the log keeps.
+    const auto keep = [this](std::string_view part) {
+        typing.append(part.substr(0, OutputLog::typedLimit - std::min(typing.size(), OutputLog::typedLimit)));
+    };
     for (std::size_t lineEnd = text.find('\n'); lineEnd != std::string_view::npos; lineEnd = text.find('\n')) {
-        typing.append(text.substr(0, std::min(lineEnd, OutputLog::typedLimit - std::min(typing.size(),
-                                                                                        OutputLog::typedLimit))));
+        keep(text.substr(0, lineEnd));
         inputCount += lineEnd + 1;
         log.typed(inputCount, typing);
         typing.clear();
         named = true;
         text.remove_prefix(lineEnd + 1);
     }
-    typing.append(text.substr(0, OutputLog::typedLimit - std::min(typing.size(), OutputLog::typedLimit)));
+    keep(text);
     inputCount += text.size();
 }
 
@@ -593,8 +601,9 @@ void Holder::pump(bool everything)
     Connection& connection = *player;
     const bool web = connection.kind == Kind::web;
     const std::deque<OutputLog::Typed>& lines = log.lines();
-    auto line = std::upper_bound(lines.begin(), lines.end(), connection.typedInput,
-                                 [](std::uint64_t input, const OutputLog::Typed& typed) { return input < typed.input; });
+    auto line =
+        std::upper_bound(lines.begin(), lines.end(), connection.typedInput,
+                         [](std::uint64_t input, const OutputLog::Typed& typed) { return input < typed.input; });
     while (everything || connection.queue.size() < backlog) {
         // A page hears of the player's lines where they came in the output.
         if (web && line != lines.end() && line->at <= connection.sent) {
@@ -608,7 +617,8 @@ void Holder::pump(bool everything)
         }
         const std::uint64_t from = std::max(connection.sent, log.start());
         const std::uint64_t until = web && line != lines.end() ? std::min(line->at, log.end()) : log.end();
-        const std::string_view bytes = log.from(from, static_cast<std::size_t>(std::min<std::uint64_t>(until - from, chunk)));
+        const std::string_view bytes =
+            log.from(from, static_cast<std::size_t>(std::min<std::uint64_t>(until - from, chunk)));
         if (web) {
             frame::append(connection.queue, frame::output, bytes);
         } else {
@@ -727,8 +737,8 @@ void Holder::answerCaller(int fd, const std::vector<std::string>& parts, const s
     const bool web = parts.size() == 5 && parts[0] == "resume" && parts[1] == "web";
     const bool tcp = parts.size() == 4 && parts[0] == "resume" && parts[1] == "tcp" && passed >= 0;
     std::uint64_t seen = 0;
-    const bool right = (web || tcp) && (web ? Kind::web : Kind::telnet) == kind && !over && secret::same(secret::normalize(parts[2]), secret) &&
-                       (!web || parseNumber(parts[3], seen));
+    const bool right = (web || tcp) && (web ? Kind::web : Kind::telnet) == kind && !over &&
+                       secret::same(secret::normalize(parts[2]), secret) && (!web || parseNumber(parts[3], seen));
     if (!right) {
         say("a wrong or stale request to resume this game was refused");
         std::string refusal;
