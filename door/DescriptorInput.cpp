@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "DoorIo.h"
 #include "TcpSocket.h"
 
 namespace {
@@ -53,19 +54,9 @@ std::size_t DescriptorInput::decodeTelnet(std::size_t size)
     // also the game's output. The game reads only after it has flushed that
     // output (AbstractGame::readLine), so they cannot land inside anything
     // it writes.
-    std::string& replies = telnet->replies();
-    std::size_t sent = 0;
-    while (sent < replies.size()) {
-        const ssize_t wrote = ::write(fd, replies.data() + sent, replies.size() - sent);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            break; // the connection is gone; the next read tells
-        }
-        sent += static_cast<std::size_t>(wrote);
-    }
-    replies.clear();
+    // If the connection is gone, the next read tells.
+    writeAll(fd, telnet->replies());
+    telnet->replies().clear();
     if (telnet->interrupted()) {
         ended = true;
     }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,9 +16,6 @@
 #include <stdexcept>
 
 namespace {
-
-// The longest line that doors and relays ask each other with.
-constexpr std::size_t requestLimit = 512;
 
 // Waits until fd is ready for events or deadline has come; false then.
 bool readyBefore(int fd, short events, Clock::time_point deadline)
@@ -172,6 +170,30 @@ bool writeAllBefore(int fd, std::string_view data, Clock::time_point deadline)
         data.remove_prefix(static_cast<std::size_t>(wrote));
     }
     return true;
+}
+
+int connectUnix(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    while (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        if (errno != EINTR) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+    }
+    return fd;
 }
 
 bool sendWithDescriptor(int fd, std::string_view data, int passed)

@@ -17,6 +17,9 @@
 
 using Clock = std::chrono::steady_clock;
 
+// The longest line that doors and relays ask each other with.
+constexpr std::size_t requestLimit = 512;
+
 // One line for the operator on standard error, which the units send to the
 // journal.
 void say(const std::string& text);
@@ -41,6 +44,11 @@ ssize_t receiveWithDescriptor(int fd, char* buffer, std::size_t size, int* passe
 
 // Writes all of data to fd (blocking or not), waiting until deadline at most.
 bool writeAllBefore(int fd, std::string_view data, Clock::time_point deadline);
+// Writes all of data to fd for as long as that takes; false if the peer is gone.
+inline bool writeAll(int fd, std::string_view data) { return writeAllBefore(fd, data, Clock::time_point::max()); }
+
+// A connected socket to the Unix socket at path, or -1 with errno set.
+int connectUnix(const std::string& path);
 
 // Sends data on the Unix socket fd with the descriptor passed along.
 bool sendWithDescriptor(int fd, std::string_view data, int passed);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+#include "DoorIo.h"
 #include "Sha256.h"
 
 namespace {
@@ -29,28 +30,6 @@ bool socketAddress(const std::string& path, sockaddr_un& address)
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return true;
-}
-
-// A connected socket to the Unix socket at path, or -1.
-int connectTo(const std::string& path)
-{
-    sockaddr_un address{};
-    if (!socketAddress(path, address)) {
-        return -1;
-    }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    while (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        if (errno != EINTR) {
-            const int error = errno;
-            ::close(fd);
-            errno = error;
-            return -1;
-        }
-    }
-    return fd;
 }
 
 // Calls found with the name of every entry of folder whose name passes
@@ -99,7 +78,7 @@ int HeldGames::connect(const std::string& secret) const
     eachEntry(
         folder, [&](const std::string& name) { return name.starts_with(prefix); },
         [&](const std::string& name) {
-            connected = connectTo(folder + "/" + name);
+            connected = connectUnix(folder + "/" + name);
             return connected < 0; // a killed game's socket: look on
         });
     return connected;
@@ -115,7 +94,7 @@ int HeldGames::countFrom(const std::string& address) const
         [&](const std::string& name) {
             // Only a live game answers; it takes a connection that says
             // nothing for a look and closes it.
-            const int fd = connectTo(folder + "/" + name);
+            const int fd = connectUnix(folder + "/" + name);
             if (fd >= 0) {
                 ::close(fd);
                 ++count;

@@ -40,8 +40,7 @@ constexpr auto requestWait = std::chrono::seconds(3);
 constexpr auto farewellWait = std::chrono::seconds(5);
 // The longest first line looked at as a "resume CODE" request.
 constexpr std::size_t resumeLineLimit = 256;
-// The longest request a caller may make, and how many may be on their way.
-constexpr std::size_t requestLimit = 512;
+// How many callers' requests may be on their way at once.
 constexpr std::size_t callerLimit = 8;
 
 enum class Kind { telnet, web };

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,23 +48,6 @@ void end(std::string_view why)
     std::string bytes;
     frame::append(bytes, frame::end, why);
     writeAllBefore(STDOUT_FILENO, bytes, Clock::now() + std::chrono::seconds(5));
-}
-
-// A connection to the socket that starts a new game (weekend@web.socket).
-int connectToSpawner(const std::string& path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(address.sun_path)) {
-        return -1;
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // A door of its own for a new game, where no socket unit starts one: it
@@ -197,7 +179,9 @@ int relay(const RelaySettings& settings)
             end(frame::full);
             return 0;
         }
-        door = settings.spawnSocket.empty() ? startDoor(settings) : connectToSpawner(settings.spawnSocket);
+        // A new game's door: through the socket unit that starts one
+        // (weekend@web.socket), or else one of this relay's own.
+        door = settings.spawnSocket.empty() ? startDoor(settings) : connectUnix(settings.spawnSocket);
         if (door < 0) {
             say("no new game could be started: " + std::string(std::strerror(errno)));
             end(frame::full);

@@ -1,8 +1,6 @@
 #include "TelnetOutput.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "DoorIo.h"
 
 namespace {
 
@@ -60,16 +58,6 @@ int NvtOutput::sync()
 
 void NvtOutput::send()
 {
-    std::size_t sent = 0;
-    while (sent < pending.size()) {
-        const ssize_t wrote = ::write(fd, pending.data() + sent, pending.size() - sent);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            break; // the player is gone; what is left has nowhere to go
-        }
-        sent += static_cast<std::size_t>(wrote);
-    }
+    writeAll(fd, pending); // if the player is gone, what is left has nowhere to go
     pending.clear();
 }
